@@ -1,0 +1,172 @@
+#include "application.h"
+
+#include "forms.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QMessageBox>
+
+TApplication* Application = nullptr;
+
+namespace {
+
+// The entry takes no notice of the command line, so Qt gets none either.
+int qtArgc = 1;
+char qtArg0[] = "vost";
+char* qtArgv[] = {qtArg0, nullptr};
+
+std::string MessageOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return {};
+    }
+}
+
+} // namespace
+
+TApplication::TApplication()
+{
+    Application = this;
+    idleTimer_.setInterval(0);
+    idleTimer_.setSingleShot(true);
+    connect(&idleTimer_, &QTimer::timeout, this, &TApplication::CallIdle);
+}
+
+TApplication::~TApplication()
+{
+    idleTimer_.stop();
+    delete report_.data();
+    forms_.clear();
+    Application = nullptr;
+}
+
+void TApplication::Initialize()
+{
+    if (!QApplication::instance())
+        qapp_ = std::make_unique<QApplication>(qtArgc, qtArgv);
+    // After a wait for messages, the next empty queue calls the idle handler again.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] {
+            if (onIdle_ && !idleTimer_.isActive())
+                idleTimer_.start();
+        });
+    }
+}
+
+void TApplication::Adopt(std::unique_ptr<TForm> form)
+{
+    TForm* const created = form.get();
+    forms_.push_back(std::move(form));
+    if (!mainForm_)
+        mainForm_ = created;
+    created->Loaded();
+}
+
+void TApplication::Run()
+{
+    if (!mainForm_)
+        return;
+    running_ = true;
+    QObject::connect(mainForm_, &TForm::Closed, qApp, &QCoreApplication::quit);
+    mainForm_->Show();
+    QApplication::exec();
+    running_ = false;
+    idleTimer_.stop();
+    delete report_.data();
+    while (!forms_.empty()) {
+        forms_.back()->BeforeDestruction();
+        forms_.pop_back();
+    }
+    mainForm_ = nullptr;
+}
+
+void TApplication::SetOnIdle(TIdleEvent handler)
+{
+    onIdle_ = std::move(handler);
+    if (onIdle_)
+        idleTimer_.start();
+    else
+        idleTimer_.stop();
+}
+
+void TApplication::CallIdle()
+{
+    if (!onIdle_)
+        return;
+    bool done = true;
+    Guard([&] { onIdle_(this, done); }, true);
+    if (!done)
+        idleTimer_.start();
+}
+
+void TApplication::NoteEdit()
+{
+    ++editGeneration_;
+    lastEdit_ = std::chrono::steady_clock::now();
+}
+
+void TApplication::HandleException(std::exception_ptr error, bool fromIdle) noexcept
+{
+    try {
+        const std::string message = MessageOf(error);
+        if (!fromIdle) {
+            Report(message, true);
+            return;
+        }
+        // The idle handler runs without end, so the same failure comes back
+        // on every call: report it once per state of the text, and not while
+        // the user is still typing.
+        if (editGeneration_ == reportedGeneration_)
+            return;
+        if (std::chrono::steady_clock::now() - lastEdit_ < kStillBeforeReport)
+            return;
+        reportedGeneration_ = editGeneration_;
+        Report(message, false);
+    } catch (...) {
+        // Nothing is left to report with; the loop must go on regardless.
+    }
+}
+
+void TApplication::ShowException(const Exception& e)
+{
+    Report(e.Message(), true);
+}
+
+void TApplication::Report(const std::string& message, bool activate)
+{
+    const QString text = QString::fromLocal8Bit(message.data(), static_cast<qsizetype>(message.size()));
+    if (!running_) {
+        // Before or after the loop a box that does not wait would vanish unseen.
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("vost"), text);
+        box.exec();
+        return;
+    }
+    // One report box at most: a newer report replaces its text, and it never
+    // blocks the loop, so frames go on and the text box keeps working.
+    if (!report_) {
+        report_ = new QMessageBox(QMessageBox::Critical, QStringLiteral("vost"), text,
+                                  QMessageBox::Ok, mainForm_);
+        report_->setAttribute(Qt::WA_DeleteOnClose);
+        report_->setWindowModality(Qt::NonModal);
+    } else {
+        report_->setText(text);
+    }
+    report_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    if (!report_->isVisible())
+        report_->show();
+    if (activate) {
+        report_->raise();
+        report_->activateWindow();
+    }
+}
+
+void ShowMessage(const AnsiString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("vost"),
+                    QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+    box.exec();
+}

@@ -1,0 +1,140 @@
+#include "controls.h"
+
+#include "application.h"
+#include "files.h"
+
+#include <QFile>
+#include <QFileDialog>
+
+namespace {
+
+// Scintilla takes a large text faster in pieces than in one call.
+constexpr std::size_t kLoadChunk = 1 << 20;
+
+long Send(const TMemo& memo, unsigned int message, unsigned long w = 0, long l = 0)
+{
+    return memo.SendScintilla(message, w, l);
+}
+
+bool IsBreak(char c) { return c == '\n' || c == '\r'; }
+
+} // namespace
+
+int TStrings::Count() const
+{
+    const auto length = Send(memo_, QsciScintillaBase::SCI_GETLENGTH);
+    if (length == 0)
+        return 0;
+    const auto lines = Send(memo_, QsciScintillaBase::SCI_GETLINECOUNT);
+    const char last =
+        static_cast<char>(Send(memo_, QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(length - 1)));
+    return static_cast<int>(IsBreak(last) ? lines - 1 : lines);
+}
+
+std::string_view TStrings::View(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw EStringListError("List index out of bounds (" + std::to_string(index) + ")");
+    const auto line = static_cast<unsigned long>(index);
+    const auto start = Send(memo_, QsciScintillaBase::SCI_POSITIONFROMLINE, line);
+    const auto end = Send(memo_, QsciScintillaBase::SCI_GETLINEENDPOSITION, line);
+    const auto length = end - start;
+    const auto* bytes = reinterpret_cast<const char*>(
+        Send(memo_, QsciScintillaBase::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start), length));
+    return {bytes, static_cast<std::size_t>(length)};
+}
+
+std::string TStrings::Strings(int index) const
+{
+    return std::string(View(index));
+}
+
+AnsiString TStrings::Text() const
+{
+    const auto length = Send(memo_, QsciScintillaBase::SCI_GETLENGTH);
+    const auto* bytes = reinterpret_cast<const char*>(Send(memo_, QsciScintillaBase::SCI_GETCHARACTERPOINTER));
+    return AnsiString(bytes, static_cast<std::size_t>(length));
+}
+
+void TStrings::SetText(std::string_view text)
+{
+    // Change notices are held off while the pieces go in, then given once.
+    const auto mask = Send(memo_, QsciScintillaBase::SCI_GETMODEVENTMASK);
+    Send(memo_, QsciScintillaBase::SCI_SETMODEVENTMASK, 0);
+    Send(memo_, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0);
+    Send(memo_, QsciScintillaBase::SCI_CLEARALL);
+    Send(memo_, QsciScintillaBase::SCI_ALLOCATE, text.size() + 1);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        std::size_t piece = std::min(kLoadChunk, text.size() - done);
+        // Keep a CR LF pair within one piece.
+        if (done + piece < text.size() && text[done + piece - 1] == '\r' && text[done + piece] == '\n')
+            ++piece;
+        Send(memo_, QsciScintillaBase::SCI_APPENDTEXT, piece,
+             reinterpret_cast<long>(text.data() + done));
+        done += piece;
+    }
+    Send(memo_, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1);
+    Send(memo_, QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
+    Send(memo_, QsciScintillaBase::SCI_SETSAVEPOINT);
+    Send(memo_, QsciScintillaBase::SCI_GOTOPOS, 0);
+    Send(memo_, QsciScintillaBase::SCI_SETMODEVENTMASK, static_cast<unsigned long>(mask));
+    emit memo_.Changed();
+}
+
+void TStrings::LoadFromFile(const AnsiString& fileName)
+{
+    SetText(ReadFileBytes(fileName));
+}
+
+TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*this)
+{
+    // A plain text box: no lexer, margins or wrapping, scroll bars both ways.
+    setUtf8(true);
+    for (int margin = 0; margin < 5; ++margin)
+        setMarginWidth(margin, 0);
+    setWrapMode(QsciScintilla::WrapNone);
+    SendScintilla(SCI_SETHSCROLLBAR, 1);
+    SendScintilla(SCI_SETVSCROLLBAR, 1);
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1);
+    SendScintilla(SCI_SETMODEVENTMASK, SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT);
+    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int, int type, const char*, int, int, int, int, int, int, int) { OnModified(type); });
+    connect(this, &TMemo::Changed, this, [] {
+        if (Application)
+            Application->NoteEdit();
+    });
+}
+
+void TMemo::OnModified(int modificationType)
+{
+    if (modificationType & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT))
+        emit Changed();
+}
+
+AnsiString TEdit::Text() const
+{
+    return text().toLocal8Bit().toStdString();
+}
+
+void TEdit::SetText(const AnsiString& text)
+{
+    setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+TOpenDialog::TOpenDialog(QWidget* parent) : QWidget(parent)
+{
+    hide();
+}
+
+bool TOpenDialog::Execute()
+{
+    // Defaults throughout; a typed name need not exist yet.
+    QFileDialog dialog(window());
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    fileName_ = QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+    return true;
+}

@@ -1,0 +1,86 @@
+// The standard controls the forms' descriptions name.
+#pragma once
+
+#include "sysutils.h"
+
+#include <Qsci/qsciscintilla.h>
+#include <QLineEdit>
+#include <QWidget>
+
+#include <string_view>
+
+class TMemo;
+
+// The text box's text as a list of lines, each without its line break. A
+// break is CR LF, a lone CR or a lone LF; one at the very end of the text
+// does not begin a further line.
+class TStrings
+{
+public:
+    explicit TStrings(TMemo& memo) : memo_(memo) {}
+
+    int Count() const;
+    // Line `index`'s bytes; EStringListError past the end.
+    std::string Strings(int index) const;
+    std::string operator[](int index) const { return Strings(index); }
+    // The same bytes in place in the text box, without a copy; valid until
+    // the text next changes.
+    std::string_view View(int index) const;
+
+    // The whole text replaced by the file's, byte for byte. The file is read
+    // whole first, so a failure leaves the text as it was.
+    void LoadFromFile(const AnsiString& fileName);
+
+    AnsiString Text() const;
+    void SetText(std::string_view text);
+
+private:
+    TMemo& memo_;
+};
+
+class TMemo : public QsciScintilla
+{
+    Q_OBJECT
+
+public:
+    explicit TMemo(QWidget* parent = nullptr);
+
+    TStrings* const Lines;
+
+signals:
+    // Any change of the text, typed or loaded.
+    void Changed();
+
+private:
+    void OnModified(int modificationType);
+
+    TStrings lines_;
+};
+
+class TEdit : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    using QLineEdit::QLineEdit;
+
+    AnsiString Text() const;
+    void SetText(const AnsiString& text);
+};
+
+// The open-file dialog: a component of its form with nothing to show until run.
+class TOpenDialog : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TOpenDialog(QWidget* parent = nullptr);
+
+    // Runs the dialog modally; true when the user chose a file.
+    bool Execute();
+    // The chosen file's full path.
+    const AnsiString& FileName() const { return fileName_; }
+
+private:
+    AnsiString fileName_;
+};

@@ -1,0 +1,78 @@
+// Windows: the form base with its events, and the keyboard codes handlers see.
+#pragma once
+
+#include "application.h"
+
+#include <QMainWindow>
+
+using WORD = unsigned short;
+
+enum TShiftStateFlag : unsigned { ssShift = 1u, ssAlt = 2u, ssCtrl = 4u };
+using TShiftState = unsigned;
+
+inline constexpr WORD VK_RETURN = 13;
+inline constexpr WORD VK_ESCAPE = 27;
+inline constexpr WORD VK_SPACE = 32;
+inline constexpr WORD VK_LEFT = 37;
+inline constexpr WORD VK_UP = 38;
+inline constexpr WORD VK_RIGHT = 39;
+inline constexpr WORD VK_DOWN = 40;
+
+// The virtual key code of a Qt key, 0 where there is none.
+WORD VirtualKeyOf(int qtKey);
+TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers);
+
+class TGLClient;
+
+// A window whose components come from its .ui description. Its events are
+// signals, bound by name to the handlers in that description; every one is
+// raised through the application's guard.
+class TForm : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TForm(QWidget* parent = nullptr);
+    ~TForm() override;
+
+    // The native window, made on first use.
+    TForm* Handle()
+    {
+        winId();
+        return this;
+    }
+
+    // Makes the window visible and brings it to the front.
+    void Show();
+
+    // The client area in device pixels.
+    int ClientWidth() const;
+    int ClientHeight() const;
+
+    // Called by the application: after construction (places the window and
+    // raises OnCreate), and before destruction (raises OnDestroy).
+    void Loaded();
+    void BeforeDestruction();
+
+    // The client area as a native OpenGL surface, made on first use.
+    TGLClient* GLClient();
+
+    void KeyDown(int qtKey, Qt::KeyboardModifiers modifiers);
+    void Paint();
+
+signals:
+    void OnCreate(TObject* Sender);
+    void OnDestroy(TObject* Sender);
+    void OnResize(TObject* Sender);
+    void OnPaint(TObject* Sender);
+    void OnKeyDown(TObject* Sender, WORD& Key, TShiftState Shift);
+    void Closed();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    TGLClient* glClient_ = nullptr;
+};

@@ -1,0 +1,115 @@
+#include "wgl.h"
+
+#include "forms.h"
+
+#include <QKeyEvent>
+#include <QSurfaceFormat>
+
+struct TDeviceContext
+{
+    TForm* form;
+    TGLClient* surface;
+};
+
+TGLClient::TGLClient(TForm* form) : form_(form)
+{
+    setSurfaceType(QSurface::OpenGLSurface);
+}
+
+void TGLClient::exposeEvent(QExposeEvent* /*event*/)
+{
+    if (isExposed())
+        form_->Paint();
+}
+
+void TGLClient::keyPressEvent(QKeyEvent* event)
+{
+    form_->KeyDown(event->key(), event->modifiers());
+}
+
+HDC GetDC(HWND window)
+{
+    if (!window)
+        return nullptr;
+    window->winId();
+    return new TDeviceContext{window, window->GLClient()};
+}
+
+void ReleaseDC(HWND /*window*/, HDC dc)
+{
+    delete dc;
+}
+
+int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor)
+{
+    if (!dc || !descriptor)
+        return 0;
+    const DWORD needed = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
+    return (descriptor->dwFlags & needed) == needed ? 1 : 0;
+}
+
+BOOL SetPixelFormat(HDC dc, int index, const PIXELFORMATDESCRIPTOR* descriptor)
+{
+    // As on the original platform, a surface takes its format once.
+    if (!dc || !descriptor || index != 1 || dc->surface->handle())
+        return FALSE;
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setSwapBehavior((descriptor->dwFlags & PFD_DOUBLEBUFFER) ? QSurfaceFormat::DoubleBuffer
+                                                                     : QSurfaceFormat::SingleBuffer);
+    const int channel = descriptor->cColorBits / 3;
+    format.setRedBufferSize(channel);
+    format.setGreenBufferSize(channel);
+    format.setBlueBufferSize(channel);
+    format.setAlphaBufferSize(descriptor->cAlphaBits);
+    format.setDepthBufferSize(descriptor->cDepthBits);
+    format.setStencilBufferSize(descriptor->cStencilBits);
+    dc->surface->setFormat(format);
+    dc->surface->create();
+    return dc->surface->handle() ? TRUE : FALSE;
+}
+
+HGLRC wglCreateContext(HDC dc)
+{
+    if (!dc || !dc->surface->handle())
+        return nullptr;
+    auto context = std::make_unique<QOpenGLContext>();
+    context->setFormat(dc->surface->requestedFormat());
+    if (!context->create())
+        return nullptr;
+    return context.release();
+}
+
+BOOL wglMakeCurrent(HDC dc, HGLRC context)
+{
+    if (!context) {
+        if (QOpenGLContext* current = QOpenGLContext::currentContext())
+            current->doneCurrent();
+        return TRUE;
+    }
+    if (!dc)
+        return FALSE;
+    return context->makeCurrent(dc->surface) ? TRUE : FALSE;
+}
+
+BOOL wglDeleteContext(HGLRC context)
+{
+    if (!context)
+        return FALSE;
+    if (QOpenGLContext::currentContext() == context)
+        context->doneCurrent();
+    delete context;
+    return TRUE;
+}
+
+BOOL SwapBuffers(HDC dc)
+{
+    QOpenGLContext* current = QOpenGLContext::currentContext();
+    if (!dc || !current || current->surface() != dc->surface)
+        return FALSE;
+    // A window that is not on screen has nowhere to present to; Qt calls a
+    // swap there undefined, so the frame is dropped.
+    if (dc->surface->isExposed())
+        current->swapBuffers(dc->surface);
+    return TRUE;
+}

@@ -1,0 +1,38 @@
+// The view window: draws the control window's lines as red points through
+// OpenGL, on every idle moment, and turns them with the arrow keys.
+#pragma once
+
+#include "forms.h"
+#include "ui_Unit_view.h"
+#include "wgl.h"
+
+class Tview_Form : public TForm, public Ui::Tview_Form
+{
+    Q_OBJECT
+
+public:
+    Tview_Form();
+
+    void AppIdle(TObject* Sender, bool& Done);
+    void DrawFrame();
+    void RenderScene();
+    void DrawPoints();
+
+    HDC DC = nullptr;
+    HGLRC GLRC = nullptr;
+    int PixelFormatIndex = 0;
+    float ViewW = 0;
+    float ViewH = 0;
+
+public slots:
+    void FormCreate(TObject* Sender);
+    void FormDestroy(TObject* Sender);
+    void FormKeyDown(TObject* Sender, WORD& Key, TShiftState Shift);
+    void FormPaint(TObject* Sender);
+    void FormResize(TObject* Sender);
+
+private:
+    void SetupPixelFormat();
+};
+
+extern Tview_Form* view_Form;
