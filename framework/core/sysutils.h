@@ -1,0 +1,99 @@
+// Qt-free services the point data rests on: exceptions, string replace,
+// comma-text splitting and locale-aware number conversion.
+#pragma once
+
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+using AnsiString = std::string;
+
+// The base of every failure the program reports to the user.
+class Exception : public std::exception
+{
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const std::string& Message() const noexcept { return message_; }
+    // Callers on the way out may add what only they know, such as a line number.
+    void SetMessage(std::string message) { message_ = std::move(message); }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+// Text that is not a number: "'abc' is not a valid floating point value".
+class EConvertError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// A string list read past its end: "List index out of bounds (3)".
+class EStringListError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+enum TReplaceFlag : unsigned
+{
+    rfReplaceAll = 1u,
+    rfIgnoreCase = 2u
+};
+using TReplaceFlags = unsigned;
+
+// Every occurrence of `from` (or the first, without rfReplaceAll) replaced by `to`.
+std::string StringReplace(std::string_view text, std::string_view from, std::string_view to,
+                          TReplaceFlags flags);
+
+// A list of strings that splits comma text. Reused across lines, it keeps its
+// buffers, so a warm list splits without allocating.
+class TStringList
+{
+public:
+    // Assigning comma text: replaces the list's fields with those of `text`.
+    void SetCommaText(std::string_view text);
+
+    // As SetCommaText(StringReplace(text, " ", ",", rfReplaceAll)), without the
+    // temporary string: a point line is split this way once per line.
+    void SetCommaTextSpacesAsCommas(std::string_view text);
+
+    int Count() const noexcept { return static_cast<int>(fields_.size()); }
+
+    // Field `index`; EStringListError past the end.
+    std::string_view Strings(int index) const
+    {
+        if (index < 0 || static_cast<std::size_t>(index) >= fields_.size())
+            ThrowIndexOutOfBounds(index);
+        const Span& field = fields_[static_cast<std::size_t>(index)];
+        return {storage_.data() + field.begin, field.size};
+    }
+    std::string_view operator[](int index) const { return Strings(index); }
+
+private:
+    template <bool SpaceIsComma> void Split();
+    [[noreturn]] static void ThrowIndexOutOfBounds(int index);
+
+    struct Span
+    {
+        std::size_t begin;
+        std::size_t size;
+    };
+    std::string storage_; // the text, fields unquoted in place, then a sentinel comma
+    std::vector<Span> fields_;
+};
+
+// The decimal separator of the user's regional settings (LC_NUMERIC), read once.
+char DecimalSeparator();
+
+// Decimal text to a number, with the user's decimal separator. Where that
+// separator is a comma, "." is taken as well, since commas split fields.
+// EConvertError for anything but [sign] mantissa [(e|E) [sign] digits], the
+// mantissa being digits with at most one separator, at least one digit in all
+// ("1.", ".5"); and for magnitudes beyond double. Too small a value gives 0.
+double StrToFloat(std::string_view text);
+double StrToFloat(std::string_view text, char decimalSeparator);

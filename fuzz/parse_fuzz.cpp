@@ -1,0 +1,196 @@
+// Differential fuzzing of the point line parse: the tuned code against a
+// character-by-character reading of the same rules, kept deliberately plain.
+#include "cloudpoints.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool PlainBlank(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 1 && u <= 32;
+}
+
+bool PlainDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+std::vector<std::string> PlainSplit(const std::string& text)
+{
+    std::vector<std::string> fields;
+    std::size_t i = 0;
+    while (i < text.size() && PlainBlank(text[i]))
+        ++i;
+    while (i < text.size()) {
+        std::string field;
+        if (text[i] == '"') {
+            ++i;
+            while (i < text.size()) {
+                if (text[i] != '"') {
+                    field += text[i++];
+                } else if (i + 1 < text.size() && text[i + 1] == '"') {
+                    field += '"';
+                    i += 2;
+                } else {
+                    ++i;
+                    break;
+                }
+            }
+        } else {
+            while (i < text.size() && text[i] != ',' && !PlainBlank(text[i]))
+                field += text[i++];
+        }
+        fields.push_back(field);
+        while (i < text.size() && PlainBlank(text[i]))
+            ++i;
+        if (i < text.size() && text[i] == ',') {
+            if (i + 1 == text.size())
+                fields.push_back("");
+            ++i;
+            while (i < text.size() && PlainBlank(text[i]))
+                ++i;
+        }
+    }
+    return fields;
+}
+
+std::string PlainSpacesToCommas(std::string text)
+{
+    for (char& c : text)
+        if (c == ' ')
+            c = ',';
+    return text;
+}
+
+// The number in "C" locale form, or false if the field does not follow the grammar.
+bool PlainNumber(const std::string& field, char separator, std::string& number)
+{
+    std::size_t i = 0;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-'))
+        number += field[i++];
+    int digits = 0;
+    for (; i < field.size() && PlainDigit(field[i]); ++i, ++digits)
+        number += field[i];
+    if (i < field.size() && (field[i] == separator || (separator == ',' && field[i] == '.'))) {
+        number += '.';
+        for (++i; i < field.size() && PlainDigit(field[i]); ++i, ++digits)
+            number += field[i];
+    }
+    if (digits == 0)
+        return false;
+    if (i < field.size() && (field[i] == 'e' || field[i] == 'E')) {
+        number += field[i++];
+        if (i < field.size() && (field[i] == '+' || field[i] == '-'))
+            number += field[i++];
+        int exponentDigits = 0;
+        for (; i < field.size() && PlainDigit(field[i]); ++i, ++exponentDigits)
+            number += field[i];
+        if (exponentDigits == 0)
+            return false;
+    }
+    return i == field.size();
+}
+
+struct Outcome
+{
+    int kind = 0; // 0 point, 1 EConvertError, 2 EStringListError
+    std::uint64_t bits[3] = {};
+    std::string message;
+    bool operator==(const Outcome&) const = default;
+};
+
+std::uint64_t Bits(double v)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+std::string NotAFloat(const std::string& field)
+{
+    std::string shown;
+    for (const char c : field) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return "'" + shown + "' is not a valid floating point value";
+}
+
+Outcome PlainParse(const std::string& line, char separator)
+{
+    const std::vector<std::string> fields = PlainSplit(PlainSpacesToCommas(line));
+    Outcome out;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (i >= fields.size())
+            return {2, {}, "List index out of bounds (" + std::to_string(i) + ")"};
+        std::string number;
+        if (!PlainNumber(fields[i], separator, number))
+            return {1, {}, NotAFloat(fields[i])};
+        errno = 0;
+        const double v = std::strtod(number.c_str(), nullptr); // "C": setlocale is never called
+        if (errno == ERANGE && std::isinf(v))
+            return {1, {}, NotAFloat(fields[i])};
+        out.bits[i] = Bits(v);
+    }
+    return out;
+}
+
+Outcome TunedParse(std::string_view line, TStringList& scratch, char separator)
+{
+    try {
+        const CloudPoint p = ParsePointLine(line, scratch, separator);
+        return {0, {Bits(p.x), Bits(p.y), Bits(p.z)}, {}};
+    } catch (const EConvertError& e) {
+        return {1, {}, e.Message()};
+    } catch (const EStringListError& e) {
+        return {2, {}, e.Message()};
+    }
+}
+
+[[noreturn]] void Mismatch(const char* what, const std::string& line)
+{
+    std::fprintf(stderr, "%s differs for a line of %zu bytes:", what, line.size());
+    for (const char c : line)
+        std::fprintf(stderr, " %02X", static_cast<unsigned char>(c));
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static TStringList scratch; // warm across inputs, as in the reader
+    const std::string line(reinterpret_cast<const char*>(data), size);
+
+    scratch.SetCommaText(line);
+    const std::vector<std::string> fields = PlainSplit(line);
+    if (scratch.Count() != static_cast<int>(fields.size()))
+        Mismatch("field count", line);
+    for (int i = 0; i < scratch.Count(); ++i)
+        if (scratch[i] != fields[static_cast<std::size_t>(i)])
+            Mismatch("a field", line);
+
+    if (StringReplace(line, " ", ",", rfReplaceAll) != PlainSpacesToCommas(line))
+        Mismatch("StringReplace", line);
+
+    for (const char separator : {'.', ','})
+        if (!(TunedParse(line, scratch, separator) == PlainParse(line, separator)))
+            Mismatch(separator == '.' ? "the parse with '.'" : "the parse with ','", line);
+    return 0;
+}

@@ -1,0 +1,16 @@
+#include "cloudpoints.h"
+
+CloudPoint ParsePointLine(std::string_view line, TStringList& scratch)
+{
+    return ParsePointLine(line, scratch, DecimalSeparator());
+}
+
+CloudPoint ParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator)
+{
+    scratch.SetCommaTextSpacesAsCommas(line);
+    // Separate statements: the first bad field is the one reported.
+    const double x = StrToFloat(scratch[0], decimalSeparator);
+    const double y = StrToFloat(scratch[1], decimalSeparator);
+    const double z = StrToFloat(scratch[2], decimalSeparator);
+    return {x, y, z};
+}

@@ -1,0 +1,21 @@
+// One line of a cloud points file converted into one point.
+#pragma once
+
+#include "sysutils.h"
+
+#include <string_view>
+
+struct CloudPoint
+{
+    double x;
+    double y;
+    double z;
+};
+
+// Spaces become commas, the line is split as comma text into `scratch`, and
+// fields 0, 1, 2 convert to x, y, z in that order. Raises EStringListError for
+// a missing field and EConvertError for the first field that is not a number.
+CloudPoint ParsePointLine(std::string_view line, TStringList& scratch);
+
+// The same with a given decimal separator instead of the user's.
+CloudPoint ParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator);
