@@ -70,11 +70,14 @@ void TApplication::Run()
 {
     if (!mainForm_)
         return;
-    running_ = true;
     QObject::connect(mainForm_, &TForm::Closed, qApp, &QCoreApplication::quit);
     mainForm_->Show();
     QApplication::exec();
-    running_ = false;
+    DestroyForms();
+}
+
+void TApplication::DestroyForms()
+{
     idleTimer_.stop();
     delete report_.data();
     while (!forms_.empty()) {
@@ -109,17 +112,15 @@ void TApplication::NoteEdit()
     lastEdit_ = std::chrono::steady_clock::now();
 }
 
-void TApplication::HandleException(std::exception_ptr error, bool fromIdle) noexcept
+void TApplication::HandleException(std::exception_ptr error, bool recurring) noexcept
 {
     try {
         const std::string message = MessageOf(error);
-        if (!fromIdle) {
+        if (!recurring) {
             Report(message, true);
             return;
         }
-        // The idle handler runs without end, so the same failure comes back
-        // on every call: report it once per state of the text, and not while
-        // the user is still typing.
+        // Not while the user is still typing, and not again for the same text.
         if (editGeneration_ == reportedGeneration_)
             return;
         if (std::chrono::steady_clock::now() - lastEdit_ < kStillBeforeReport)
@@ -131,20 +132,20 @@ void TApplication::HandleException(std::exception_ptr error, bool fromIdle) noex
     }
 }
 
+QString TApplication::ToQString(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 void TApplication::ShowException(const Exception& e)
 {
-    Report(e.Message(), true);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("vost"), ToQString(e.Message()));
+    box.exec();
 }
 
 void TApplication::Report(const std::string& message, bool activate)
 {
-    const QString text = QString::fromLocal8Bit(message.data(), static_cast<qsizetype>(message.size()));
-    if (!running_) {
-        // Before or after the loop a box that does not wait would vanish unseen.
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("vost"), text);
-        box.exec();
-        return;
-    }
+    const QString text = ToQString(message);
     // One report box at most: a newer report replaces its text, and it never
     // blocks the loop, so frames go on and the text box keeps working.
     if (!report_) {

@@ -49,16 +49,20 @@ public:
     // destroys the windows, the last created first.
     void Run();
 
+    // A box with the exception's message that waits for the user; the entry's
+    // guard uses it, when no loop is left to keep a box up.
     void ShowException(const Exception& e);
 
     // Every handler runs through here: a failure that leaves it is reported
     // and the loop goes on, since no exception may cross Qt's event loop.
-    template <class F> void Guard(F&& handler, bool fromIdle = false) noexcept
+    // A recurring handler (idle, paint) runs again by itself, so the same
+    // failure keeps coming back; it is reported once per state of the text.
+    template <class F> void Guard(F&& handler, bool recurring = false) noexcept
     {
         try {
             handler();
         } catch (...) {
-            HandleException(std::current_exception(), fromIdle);
+            HandleException(std::current_exception(), recurring);
         }
     }
 
@@ -70,7 +74,9 @@ public:
     TForm* MainForm() const { return mainForm_; }
 
     void SetOnIdle(TIdleEvent handler);
-    bool Running() const { return running_; }
+
+    // Raises each window's OnDestroy and destroys it, the last created first.
+    void DestroyForms();
 
     // The report box currently shown, if any (tests and the tour look at it).
     QMessageBox* ReportBox() const { return report_; }
@@ -79,15 +85,15 @@ public:
 
 private:
     void Adopt(std::unique_ptr<TForm> form);
-    void HandleException(std::exception_ptr error, bool fromIdle) noexcept;
+    void HandleException(std::exception_ptr error, bool recurring) noexcept;
     void Report(const std::string& message, bool activate);
+    static QString ToQString(const std::string& text);
     void CallIdle();
 
     std::unique_ptr<QApplication> qapp_;
     std::vector<std::unique_ptr<TForm>> forms_;
     TForm* mainForm_ = nullptr;
     TIdleEvent onIdle_;
-    bool running_ = false;
     QTimer idleTimer_;
     QPointer<QMessageBox> report_;
     unsigned long long editGeneration_ = 0;

@@ -110,7 +110,7 @@ void TForm::KeyDown(int qtKey, Qt::KeyboardModifiers modifiers)
 
 void TForm::Paint()
 {
-    Application->Guard([this] { emit OnPaint(this); });
+    Application->Guard([this] { emit OnPaint(this); }, true);
 }
 
 void TForm::resizeEvent(QResizeEvent* event)
@@ -128,7 +128,13 @@ void TForm::keyPressEvent(QKeyEvent* event)
 void TForm::closeEvent(QCloseEvent* event)
 {
     // Closing the main window ends the program; any other window only hides.
+    // Qt would destroy the native window on close, and with it the GL surface.
+    if (!Application || Application->MainForm() != this) {
+        event->ignore();
+        hide();
+        return;
+    }
     QMainWindow::closeEvent(event);
-    if (event->isAccepted() && Application && Application->MainForm() == this)
+    if (event->isAccepted())
         emit Closed();
 }

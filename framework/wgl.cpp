@@ -9,11 +9,29 @@ struct TDeviceContext
 {
     TForm* form;
     TGLClient* surface;
+    unsigned long long presented = 0;
 };
+
+namespace {
+
+// What the program made current. Qt lets go of a context when its window
+// hides; the program expects it to stay current, so it is taken back.
+struct Binding
+{
+    HDC dc = nullptr;
+    HGLRC context = nullptr;
+} current;
+
+} // namespace
 
 TGLClient::TGLClient(TForm* form) : form_(form)
 {
     setSurfaceType(QSurface::OpenGLSurface);
+    connect(this, &QWindow::visibleChanged, this, [this] {
+        if (current.context && current.dc && current.dc->surface == this &&
+            QOpenGLContext::currentContext() != current.context)
+            current.context->makeCurrent(this);
+    });
 }
 
 void TGLClient::exposeEvent(QExposeEvent* /*event*/)
@@ -37,6 +55,8 @@ HDC GetDC(HWND window)
 
 void ReleaseDC(HWND /*window*/, HDC dc)
 {
+    if (current.dc == dc)
+        current = {};
     delete dc;
 }
 
@@ -82,14 +102,16 @@ HGLRC wglCreateContext(HDC dc)
 
 BOOL wglMakeCurrent(HDC dc, HGLRC context)
 {
+    current = {};
     if (!context) {
-        if (QOpenGLContext* current = QOpenGLContext::currentContext())
-            current->doneCurrent();
+        if (QOpenGLContext* active = QOpenGLContext::currentContext())
+            active->doneCurrent();
         return TRUE;
     }
-    if (!dc)
+    if (!dc || !context->makeCurrent(dc->surface))
         return FALSE;
-    return context->makeCurrent(dc->surface) ? TRUE : FALSE;
+    current = {dc, context};
+    return TRUE;
 }
 
 BOOL wglDeleteContext(HGLRC context)
@@ -98,6 +120,8 @@ BOOL wglDeleteContext(HGLRC context)
         return FALSE;
     if (QOpenGLContext::currentContext() == context)
         context->doneCurrent();
+    if (current.context == context)
+        current = {};
     delete context;
     return TRUE;
 }
@@ -111,5 +135,11 @@ BOOL SwapBuffers(HDC dc)
     // swap there undefined, so the frame is dropped.
     if (dc->surface->isExposed())
         current->swapBuffers(dc->surface);
+    ++dc->presented;
     return TRUE;
+}
+
+unsigned long long PresentedFrames(HDC dc)
+{
+    return dc ? dc->presented : 0;
 }

@@ -90,3 +90,6 @@ BOOL wglMakeCurrent(HDC dc, HGLRC context);
 BOOL wglDeleteContext(HGLRC context);
 
 BOOL SwapBuffers(HDC dc);
+
+// How many frames have been presented through SwapBuffers (on screen or not).
+unsigned long long PresentedFrames(HDC dc);
