@@ -31,14 +31,15 @@ std::string MessageOf(std::exception_ptr error)
 TApplication::TApplication()
 {
     Application = this;
-    idleTimer_.setInterval(0);
-    idleTimer_.setSingleShot(true);
-    connect(&idleTimer_, &QTimer::timeout, this, &TApplication::CallIdle);
+    afterMessage_.setSingleShot(true);
+    afterMessage_.setInterval(0);
+    connect(&afterMessage_, &QTimer::timeout, this, &TApplication::CallIdle);
 }
 
 TApplication::~TApplication()
 {
-    idleTimer_.stop();
+    onIdle_ = nullptr;
+    afterMessage_.stop();
     delete report_.data();
     forms_.clear();
     Application = nullptr;
@@ -50,10 +51,8 @@ void TApplication::Initialize()
         qapp_ = std::make_unique<QApplication>(qtArgc, qtArgv);
     // After a wait for messages, the next empty queue calls the idle handler again.
     if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
-        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] {
-            if (onIdle_ && !idleTimer_.isActive())
-                idleTimer_.start();
-        });
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &TApplication::IdleAfterMessage);
     }
 }
 
@@ -78,7 +77,7 @@ void TApplication::Run()
 
 void TApplication::DestroyForms()
 {
-    idleTimer_.stop();
+    onIdle_ = nullptr;
     delete report_.data();
     while (!forms_.empty()) {
         forms_.back()->BeforeDestruction();
@@ -90,20 +89,47 @@ void TApplication::DestroyForms()
 void TApplication::SetOnIdle(TIdleEvent handler)
 {
     onIdle_ = std::move(handler);
-    if (onIdle_)
-        idleTimer_.start();
-    else
-        idleTimer_.stop();
+    ScheduleIdle();
+}
+
+void TApplication::ScheduleIdle()
+{
+    // Called again straight away: a queued call runs once the messages already
+    // waiting are handled. A zero timer would too, but Qt's GLib loop runs
+    // those at idle priority, where a steady flow of window-system events can
+    // starve them.
+    if (!onIdle_ || idlePending_)
+        return;
+    idlePending_ = true;
+    QMetaObject::invokeMethod(this, &TApplication::CallIdle, Qt::QueuedConnection);
+}
+
+void TApplication::IdleAfterMessage()
+{
+    // The queue is empty and the loop is about to wait. Unless the idle
+    // handler has just run and asked for nothing more, it runs first; the
+    // zero timer keeps the loop from waiting until it has.
+    if (idledBeforeWait_) {
+        idledBeforeWait_ = false;
+        return;
+    }
+    if (!onIdle_ || idlePending_)
+        return;
+    idlePending_ = true;
+    afterMessage_.start();
 }
 
 void TApplication::CallIdle()
 {
+    idlePending_ = false;
+    afterMessage_.stop();
     if (!onIdle_)
         return;
     bool done = true;
     Guard([&] { onIdle_(this, done); }, true);
+    idledBeforeWait_ = done;
     if (!done)
-        idleTimer_.start();
+        ScheduleIdle();
 }
 
 void TApplication::NoteEdit()

@@ -89,12 +89,16 @@ private:
     void Report(const std::string& message, bool activate);
     static QString ToQString(const std::string& text);
     void CallIdle();
+    void ScheduleIdle();
+    void IdleAfterMessage();
 
     std::unique_ptr<QApplication> qapp_;
     std::vector<std::unique_ptr<TForm>> forms_;
     TForm* mainForm_ = nullptr;
     TIdleEvent onIdle_;
-    QTimer idleTimer_;
+    bool idlePending_ = false;
+    bool idledBeforeWait_ = false;
+    QTimer afterMessage_;
     QPointer<QMessageBox> report_;
     unsigned long long editGeneration_ = 0;
     unsigned long long reportedGeneration_ = ~0ull;
