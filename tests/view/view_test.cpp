@@ -302,7 +302,7 @@ TEST_F(ViewTest, BadLineStopsPresentingAndIsReportedOnceTheTextIsStill)
     // Mending the line brings frames back.
     SetPointsText("1 2 3\n");
     const auto before = PresentedFrames(view_Form->DC);
-    EXPECT_TRUE(WaitFor([&] { return PresentedFrames(view_Form->DC) > before + 2; })) << "DBG ctx " << QOpenGLContext::currentContext() << " glrc " << view_Form->GLRC << " vis " << view_Form->isVisible() << " report " << ReportText().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return PresentedFrames(view_Form->DC) > before + 2; }));
 }
 
 TEST_F(ViewTest, HiddenViewStillRunsPassesAndReports)
