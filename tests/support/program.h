@@ -5,7 +5,9 @@
 #include "Unit_view.h"
 #include "Unit_vost.h"
 
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -33,7 +35,15 @@ private:
     std::unique_ptr<TApplication> application_;
 };
 
-// Lets the loop run (and so the idle frames) until `done` holds or time is up.
+inline void RunLoopFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Lets a loop run as the program's does, one that waits for messages (and so
+// the idle frames), until `done` holds or time is up.
 inline bool WaitFor(const std::function<bool()>& done,
                     std::chrono::milliseconds limit = std::chrono::milliseconds(5000))
 {
@@ -41,7 +51,7 @@ inline bool WaitFor(const std::function<bool()>& done,
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        QTest::qWait(10);
+        RunLoopFor(10);
     }
     return true;
 }

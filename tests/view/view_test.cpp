@@ -271,9 +271,9 @@ TEST_F(ViewTest, BadLineStopsPresentingAndIsReportedOnceTheTextIsStill)
     control_Form->Memo1->setFocus();
     SetPointsText("1 2 3\n4 5 6\nabc 1 2\n");
     const auto editedAt = std::chrono::steady_clock::now();
-    QTest::qWait(100);
+    RunLoopFor(100);
     const auto presented = PresentedFrames(view_Form->DC);
-    QTest::qWait(200);
+    RunLoopFor(200);
     EXPECT_EQ(PresentedFrames(view_Form->DC), presented) << "a frame with a bad line was shown";
     EXPECT_TRUE(ReportText().isEmpty()) << "reported while the text was still changing";
 
@@ -285,7 +285,7 @@ TEST_F(ViewTest, BadLineStopsPresentingAndIsReportedOnceTheTextIsStill)
 
     // Not again for the same text.
     Application->ReportBox()->close();
-    QTest::qWait(1500);
+    RunLoopFor(1500);
     EXPECT_TRUE(ReportText().isEmpty());
 
     // A new text state brings a new report, replacing the text of an open box.
