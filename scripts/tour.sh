@@ -12,10 +12,12 @@ vost="$build/app/vost"
 shots="$build/screenshots"
 
 for tool in Xvfb xdotool import python3; do
-  command -v "$tool" >/dev/null || { echo "tour: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+  command -v "$tool" >/dev/null ||
+    { echo "tour: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
 done
 [ -x "$vost" ] || { echo "tour: $vost is not built yet" >&2; exit 1; }
 mkdir -p "$shots"
+rm -f "$shots/tour-failed.png"
 
 work=$(mktemp -d)
 xvfb_pid=
@@ -31,7 +33,8 @@ trap 'exit 130' INT TERM
 
 fail() {
   echo "tour: $*" >&2
-  import -window root "$shots/tour-failed.png" 2>/dev/null && echo "tour: screen at $shots/tour-failed.png" >&2
+  import -window root "$shots/tour-failed.png" 2>/dev/null &&
+    echo "tour: screen at $shots/tour-failed.png" >&2
   [ -s "$work/vost.log" ] && sed 's/^/  vost: /' "$work/vost.log" >&2
   exit 1
 }
@@ -83,7 +86,8 @@ menu=
 for _ in $(seq 100); do
   # The popup carries its title only as _NET_WM_NAME, which this xdotool
   # does not read; it is the program's other visible window.
-  menu=$(xdotool search --onlyvisible --class '^vost$' 2>/dev/null | grep -vx "$control" | head -n1) || true
+  menu=$(xdotool search --onlyvisible --class '^vost$' 2>/dev/null |
+    grep -vx "$control" | head -n1) || true
   [ -n "$menu" ] && break
   sleep 0.1
 done

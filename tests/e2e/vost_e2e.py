@@ -546,6 +546,16 @@ def read_cloud(path):
 
 # ---------------------------------------------------------------- session
 
+_libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
+_PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    # Run in the child before exec: should the test itself be killed outright,
+    # no X server or viewer is left behind.
+    _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+
+
 def _start_xvfb(log):
     """Starts a private X server on a free display; Xvfb picks the number
     itself and reports it once it accepts connections."""
@@ -553,7 +563,8 @@ def _start_xvfb(log):
     proc = subprocess.Popen(
         ["Xvfb", "-displayfd", str(w), "-screen", "0", f"{SCREEN_W}x{SCREEN_H}x24",
          "-nolisten", "tcp", "-noreset"],
-        pass_fds=(w,), stdout=log, stderr=log, start_new_session=True)
+        pass_fds=(w,), stdout=log, stderr=log, start_new_session=True,
+        preexec_fn=_die_with_parent)
     os.close(w)
     got = b""
     deadline = time.monotonic() + 30
@@ -619,7 +630,7 @@ class Session:
             self.x.lib.XSync(self.x.dpy, 0)
             self.app = subprocess.Popen([vost], env=self.env, cwd=self.tmp,
                                         stdout=self._log, stderr=self._log,
-                                        start_new_session=True)
+                                        start_new_session=True, preexec_fn=_die_with_parent)
         except BaseException:
             self.close()
             raise
@@ -735,7 +746,7 @@ class Session:
 
     def expect_picture(self, label, points, rotation=None, timeout=25, tol=2.0, at_least=1):
         """Waits until the view shows exactly the given points; fails with
-        the last picture otherwise. Parts hidden by other windows are not
+        the last picture otherwise. What other windows hide is not
         judged."""
         last = {"problems": ["the view is not shown"], "shot": None, "rect": None}
 
