@@ -30,12 +30,18 @@ constexpr PIXELFORMATDESCRIPTOR kPixelFormat = {
 constexpr float R = 50.0f;
 constexpr GLfloat kStepDegrees = 5.0f;
 
-// Closes the point primitive also when a line fails part way.
+// Closes the point primitive and flushes, also when a line fails part way:
+// a failed frame is never swapped, and without the flush a software renderer
+// piles up one unfinished frame per idle call and stalls the whole program.
 class PointsPrimitive
 {
 public:
     PointsPrimitive() { glBegin(GL_POINTS); }
-    ~PointsPrimitive() { glEnd(); }
+    ~PointsPrimitive()
+    {
+        glEnd();
+        glFlush();
+    }
     PointsPrimitive(const PointsPrimitive&) = delete;
     PointsPrimitive& operator=(const PointsPrimitive&) = delete;
 };
@@ -108,22 +114,19 @@ void Tview_Form::DrawPoints()
 {
     TStringList scratch;
     const TStrings& lines = *control_Form->Memo1->Lines;
-    {
-        const PointsPrimitive points;
-        glColor3f(1, 0, 0);
-        for (int i = 0; i < lines.Count(); ++i) {
-            try {
-                const CloudPoint p = ParsePointLine(lines.View(i), scratch);
-                glVertex3f(static_cast<GLfloat>(p.x), static_cast<GLfloat>(p.y),
-                           static_cast<GLfloat>(p.z));
-            } catch (Exception& e) {
-                // The report names the line, counted from 1 as a person does.
-                e.SetMessage("Line " + std::to_string(i + 1) + ": " + e.Message());
-                throw;
-            }
+    const PointsPrimitive points;
+    glColor3f(1, 0, 0);
+    for (int i = 0; i < lines.Count(); ++i) {
+        try {
+            const CloudPoint p = ParsePointLine(lines.View(i), scratch);
+            glVertex3f(static_cast<GLfloat>(p.x), static_cast<GLfloat>(p.y),
+                       static_cast<GLfloat>(p.z));
+        } catch (Exception& e) {
+            // The report names the line, counted from 1 as a person does.
+            e.SetMessage("Line " + std::to_string(i + 1) + ": " + e.Message());
+            throw;
         }
     }
-    glFlush();
 }
 
 void Tview_Form::FormResize(TObject* /*Sender*/)
