@@ -115,6 +115,8 @@ xdotool key --window "$view" --delay 150 Right Right Right Right Right Right Up 
 sleep 1
 import -window "$view" "$shots/view.png"
 import -window root "$shots/tour.png"
+# Both windows side by side, as the README shows them.
+convert "$shots/control.png" -size 12x1 xc:white "$shots/view.png" -background white -gravity north +append "$shots/both.png"
 
 # Closing the control window as a window manager would ends the program.
 VOST_E2E="$root/tests/e2e" python3 -c '
@@ -135,6 +137,6 @@ vost_pid=
 [ "$code" -eq 0 ] || fail "the program ended with exit code $code"
 
 echo "tour: opened $sample, showed the view and turned it 30 degrees right, 20 up"
-for f in control view tour; do
+for f in control view both tour; do
   echo "tour: $shots/$f.png"
 done
