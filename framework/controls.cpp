@@ -16,7 +16,10 @@ long Send(const TMemo& memo, unsigned int message, unsigned long w = 0, long l =
     return memo.SendScintilla(message, w, l);
 }
 
-bool IsBreak(char c) { return c == '\n' || c == '\r'; }
+bool IsBreak(char c)
+{
+    return c == '\n' || c == '\r';
+}
 
 } // namespace
 
@@ -26,8 +29,8 @@ int TStrings::Count() const
     if (length == 0)
         return 0;
     const auto lines = Send(memo_, QsciScintillaBase::SCI_GETLINECOUNT);
-    const char last =
-        static_cast<char>(Send(memo_, QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(length - 1)));
+    const char last = static_cast<char>(
+        Send(memo_, QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(length - 1)));
     return static_cast<int>(IsBreak(last) ? lines - 1 : lines);
 }
 
@@ -39,8 +42,8 @@ std::string_view TStrings::View(int index) const
     const auto start = Send(memo_, QsciScintillaBase::SCI_POSITIONFROMLINE, line);
     const auto end = Send(memo_, QsciScintillaBase::SCI_GETLINEENDPOSITION, line);
     const auto length = end - start;
-    const auto* bytes = reinterpret_cast<const char*>(
-        Send(memo_, QsciScintillaBase::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start), length));
+    const auto* bytes = reinterpret_cast<const char*>(Send(
+        memo_, QsciScintillaBase::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start), length));
     return {bytes, static_cast<std::size_t>(length)};
 }
 
@@ -52,12 +55,36 @@ std::string TStrings::Strings(int index) const
 AnsiString TStrings::Text() const
 {
     const auto length = Send(memo_, QsciScintillaBase::SCI_GETLENGTH);
-    const auto* bytes = reinterpret_cast<const char*>(Send(memo_, QsciScintillaBase::SCI_GETCHARACTERPOINTER));
+    const auto* bytes =
+        reinterpret_cast<const char*>(Send(memo_, QsciScintillaBase::SCI_GETCHARACTERPOINTER));
     return AnsiString(bytes, static_cast<std::size_t>(length));
+}
+
+int TStrings::TextLineCount() const
+{
+    return static_cast<int>(Send(memo_, QsciScintillaBase::SCI_GETLINECOUNT));
+}
+
+std::string_view TStrings::Range(int begin, int end) const
+{
+    const long start =
+        Send(memo_, QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(begin));
+    const long stop = end < TextLineCount() ? Send(memo_, QsciScintillaBase::SCI_POSITIONFROMLINE,
+                                                   static_cast<unsigned long>(end))
+                                            : Send(memo_, QsciScintillaBase::SCI_GETLENGTH);
+    if (start < 0 || stop <= start)
+        return {};
+    // Scintilla makes the range contiguous by moving its gap only when the
+    // range spans it, which after an edit is a short move.
+    const auto* bytes =
+        reinterpret_cast<const char*>(Send(memo_, QsciScintillaBase::SCI_GETRANGEPOINTER,
+                                           static_cast<unsigned long>(start), stop - start));
+    return {bytes, static_cast<std::size_t>(stop - start)};
 }
 
 void TStrings::SetText(std::string_view text)
 {
+    const int before = TextLineCount();
     // Change notices are held off while the pieces go in, then given once.
     const auto mask = Send(memo_, QsciScintillaBase::SCI_GETMODEVENTMASK);
     Send(memo_, QsciScintillaBase::SCI_SETMODEVENTMASK, 0);
@@ -68,7 +95,8 @@ void TStrings::SetText(std::string_view text)
     while (done < text.size()) {
         std::size_t piece = std::min(kLoadChunk, text.size() - done);
         // Keep a CR LF pair within one piece.
-        if (done + piece < text.size() && text[done + piece - 1] == '\r' && text[done + piece] == '\n')
+        if (done + piece < text.size() && text[done + piece - 1] == '\r' &&
+            text[done + piece] == '\n')
             ++piece;
         Send(memo_, QsciScintillaBase::SCI_APPENDTEXT, piece,
              reinterpret_cast<long>(text.data() + done));
@@ -79,6 +107,8 @@ void TStrings::SetText(std::string_view text)
     Send(memo_, QsciScintillaBase::SCI_SETSAVEPOINT);
     Send(memo_, QsciScintillaBase::SCI_GOTOPOS, 0);
     Send(memo_, QsciScintillaBase::SCI_SETMODEVENTMASK, static_cast<unsigned long>(mask));
+    if (OnChange)
+        OnChange(0, before, TextLineCount());
     emit memo_.Changed();
 }
 
@@ -99,17 +129,31 @@ TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*t
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1);
     SendScintilla(SCI_SETMODEVENTMASK, SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT);
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
-            [this](int, int type, const char*, int, int, int, int, int, int, int) { OnModified(type); });
+            [this](int position, int type, const char*, int, int linesAdded, int, int, int, int,
+                   int) { OnModified(position, type, linesAdded); });
     connect(this, &TMemo::Changed, this, [] {
         if (Application)
             Application->NoteEdit();
     });
 }
 
-void TMemo::OnModified(int modificationType)
+void TMemo::OnModified(long position, int modificationType, int linesAdded)
 {
-    if (modificationType & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT))
-        emit Changed();
+    if (!(modificationType & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)))
+        return;
+    if (lines_.OnChange) {
+        // The line the change began in took the whole change: one line became
+        // 1 + linesAdded (an insertion), or 1 - linesAdded became one (a
+        // deletion). One more line after it is included, so that a line
+        // break joined to or parted from its neighbour is never missed.
+        const int first = static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, position));
+        const int now = lines_.TextLineCount();
+        const int before = now - linesAdded;
+        const int removed = std::min((linesAdded < 0 ? 1 - linesAdded : 1) + 1, before - first);
+        const int added = std::min((linesAdded > 0 ? 1 + linesAdded : 1) + 1, now - first);
+        lines_.OnChange(first, removed, added);
+    }
+    emit Changed();
 }
 
 AnsiString TEdit::Text() const

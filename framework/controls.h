@@ -3,10 +3,11 @@
 
 #include "sysutils.h"
 
-#include <Qsci/qsciscintilla.h>
 #include <QLineEdit>
 #include <QWidget>
+#include <Qsci/qsciscintilla.h>
 
+#include <functional>
 #include <string_view>
 
 class TMemo;
@@ -34,6 +35,17 @@ public:
     AnsiString Text() const;
     void SetText(std::string_view text);
 
+    // The text's lines as the text box counts them: one more than Count()
+    // where the text ends with a line break (the empty line after it).
+    int TextLineCount() const;
+    // The bytes of text lines [begin, end) with their line breaks, in place
+    // in the text box; valid until the text next changes.
+    std::string_view Range(int begin, int end) const;
+
+    // Told of every change: text lines [first, first + removed) became
+    // `added` lines. A change may be reported wider than it was.
+    std::function<void(int first, int removed, int added)> OnChange;
+
 private:
     TMemo& memo_;
 };
@@ -52,7 +64,7 @@ signals:
     void Changed();
 
 private:
-    void OnModified(int modificationType);
+    void OnModified(long position, int modificationType, int linesAdded);
 
     TStrings lines_;
 };

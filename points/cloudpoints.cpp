@@ -14,3 +14,12 @@ CloudPoint ParsePointLine(std::string_view line, TStringList& scratch, char deci
     const double z = StrToFloat(scratch[2], decimalSeparator);
     return {x, y, z};
 }
+
+bool TryParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator,
+                       CloudPoint& point)
+{
+    scratch.SetCommaTextSpacesAsCommas(line);
+    return scratch.Count() >= 3 && TryStrToFloat(scratch[0], decimalSeparator, point.x) &&
+           TryStrToFloat(scratch[1], decimalSeparator, point.y) &&
+           TryStrToFloat(scratch[2], decimalSeparator, point.z);
+}

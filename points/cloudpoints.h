@@ -19,3 +19,8 @@ CloudPoint ParsePointLine(std::string_view line, TStringList& scratch);
 
 // The same with a given decimal separator instead of the user's.
 CloudPoint ParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator);
+
+// The same conversion without raising, for passes that only need to know
+// whether a line is a point: false where ParsePointLine would raise.
+bool TryParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator,
+                       CloudPoint& point);

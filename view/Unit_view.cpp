@@ -4,6 +4,9 @@
 #include "cloudpoints.h"
 
 #include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <cstdio>
 
 Tview_Form* view_Form = nullptr;
 
@@ -15,42 +18,52 @@ constexpr PIXELFORMATDESCRIPTOR kPixelFormat = {
     PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER,
     PFD_TYPE_RGBA,
     24,
-    0, 0, 0, 0, 0, 0,
-    0, 0,
-    0, 0, 0, 0, 0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
     32,
     0,
     0,
     PFD_MAIN_PLANE,
     0,
-    0, 0, 0,
+    0,
+    0,
+    0,
 };
 
 // Half the visible span along the window's shorter side, and the depth range.
 constexpr float R = 50.0f;
 constexpr GLfloat kStepDegrees = 5.0f;
 
-// Closes the point primitive and flushes, also when a line fails part way:
-// a failed frame is never swapped, and without the flush a software renderer
-// piles up one unfinished frame per idle call and stalls the whole program.
-class PointsPrimitive
+// Buffer objects came with OpenGL 1.5; before that, client arrays serve.
+bool HasBufferObjects()
 {
-public:
-    PointsPrimitive() { glBegin(GL_POINTS); }
-    ~PointsPrimitive()
-    {
-        glEnd();
-        glFlush();
-    }
-    PointsPrimitive(const PointsPrimitive&) = delete;
-    PointsPrimitive& operator=(const PointsPrimitive&) = delete;
-};
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 0;
+    int minor = 0;
+    return version && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
+           (major > 1 || (major == 1 && minor >= 5));
+}
 
 } // namespace
 
 Tview_Form::Tview_Form()
 {
     setupUi(this);
+    // Every edit of the text box marks the lines it touched for conversion.
+    control_Form->Memo1->Lines->OnChange = [this](int first, int removed, int added) {
+        points_.Replace(first, removed, added);
+    };
     Application->SetOnIdle([this](TObject* Sender, bool& Done) { AppIdle(Sender, Done); });
 }
 
@@ -77,6 +90,10 @@ void Tview_Form::SetupPixelFormat()
 
 void Tview_Form::FormDestroy(TObject* /*Sender*/)
 {
+    if (control_Form)
+        control_Form->Memo1->Lines->OnChange = nullptr;
+    if (vertexBuffer_ != 0)
+        glDeleteBuffers(1, &vertexBuffer_);
     wglMakeCurrent(nullptr, nullptr);
     wglDeleteContext(GLRC);
     GLRC = nullptr;
@@ -110,23 +127,67 @@ void Tview_Form::RenderScene()
     DrawPoints();
 }
 
+// Every line of the text box is one red point, in order, up to the first line
+// that is not a point, whose error then leaves the pass. The lines converted
+// earlier are kept: only lines edited since the last frame are converted
+// again, and only their vertices are sent to GL again.
 void Tview_Form::DrawPoints()
 {
-    TStringList scratch;
     const TStrings& lines = *control_Form->Memo1->Lines;
-    const PointsPrimitive points;
+    const int count = lines.Count();
+    const int good = points_.Update(
+        lines.TextLineCount(), count,
+        [&lines](int begin, int end) { return lines.Range(begin, end); }, DecimalSeparator());
     glColor3f(1, 0, 0);
-    for (int i = 0; i < lines.Count(); ++i) {
-        try {
-            const CloudPoint p = ParsePointLine(lines.View(i), scratch);
-            glVertex3f(static_cast<GLfloat>(p.x), static_cast<GLfloat>(p.y),
-                       static_cast<GLfloat>(p.z));
-        } catch (Exception& e) {
-            // The report names the line, counted from 1 as a person does.
-            e.SetMessage("Line " + std::to_string(i + 1) + ": " + e.Message());
-            throw;
-        }
+    SendVertices(good);
+    glFlush();
+    if (good == count)
+        return;
+    // The report names the line, counted from 1 as a person does.
+    const std::string where = "Line " + std::to_string(good + 1) + ": ";
+    try {
+        TStringList scratch;
+        ParsePointLine(lines.View(good), scratch);
+    } catch (Exception& e) {
+        e.SetMessage(where + e.Message());
+        throw;
     }
+    throw Exception(where + "not a point");
+}
+
+void Tview_Form::SendVertices(int count)
+{
+    const std::vector<float>& vertices = points_.Vertices();
+    const auto [changedBegin, changedEnd] = points_.TakeChanged();
+    if (bufferObjects_ < 0)
+        bufferObjects_ = HasBufferObjects() ? 1 : 0;
+    glEnableClientState(GL_VERTEX_ARRAY);
+    if (bufferObjects_ == 1) {
+        if (vertexBuffer_ == 0)
+            glGenBuffers(1, &vertexBuffer_);
+        glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
+        constexpr auto floatSize = static_cast<GLsizeiptr>(sizeof(float));
+        if (vertices.size() > bufferFloats_) {
+            // Room to grow, so that adding lines does not copy it all each time.
+            bufferFloats_ = vertices.size() + vertices.size() / 4;
+            glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(bufferFloats_) * floatSize,
+                         nullptr, GL_DYNAMIC_DRAW);
+            glBufferSubData(GL_ARRAY_BUFFER, 0,
+                            static_cast<GLsizeiptr>(vertices.size()) * floatSize, vertices.data());
+        } else if (changedBegin < changedEnd) {
+            const auto first = static_cast<std::size_t>(changedBegin) * 3;
+            const auto floats = static_cast<std::size_t>(changedEnd - changedBegin) * 3;
+            glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(first) * floatSize,
+                            static_cast<GLsizeiptr>(floats) * floatSize, vertices.data() + first);
+        }
+        glVertexPointer(3, GL_FLOAT, 0, nullptr);
+    } else {
+        glVertexPointer(3, GL_FLOAT, 0, vertices.data());
+    }
+    glDrawArrays(GL_POINTS, 0, count);
+    if (bufferObjects_ == 1)
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glDisableClientState(GL_VERTEX_ARRAY);
 }
 
 void Tview_Form::FormResize(TObject* /*Sender*/)

@@ -2,6 +2,7 @@
 // OpenGL, on every idle moment, and turns them with the arrow keys.
 #pragma once
 
+#include "cloudcache.h"
 #include "forms.h"
 #include "ui_Unit_view.h"
 #include "wgl.h"
@@ -33,6 +34,13 @@ public slots:
 
 private:
     void SetupPixelFormat();
+    void SendVertices(int count);
+
+    // The lines' points as converted so far; see DrawPoints.
+    CloudCache points_;
+    unsigned int vertexBuffer_ = 0;
+    std::size_t bufferFloats_ = 0;
+    int bufferObjects_ = -1; // not yet known
 };
 
 extern Tview_Form* view_Form;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <langinfo.h>
 #include <locale.h>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -150,11 +151,11 @@ char* ToCharsForm(std::string_view text, char decimalSeparator, char* out)
     return p == end ? out : nullptr;
 }
 
-double Convert(std::string_view text, char decimalSeparator, char* buffer)
+std::optional<double> Convert(std::string_view text, char decimalSeparator, char* buffer)
 {
     const char* const end = ToCharsForm(text, decimalSeparator, buffer);
     if (end == nullptr)
-        ThrowNotAFloat(text);
+        return std::nullopt;
     double value = 0;
     const auto [ptr, ec] = std::from_chars(buffer, end, value);
     if (ec == std::errc{} && ptr == end)
@@ -162,10 +163,10 @@ double Convert(std::string_view text, char decimalSeparator, char* buffer)
     const std::string_view number(buffer, static_cast<std::size_t>(end - buffer));
     if (ec == std::errc::result_out_of_range && Underflows(number))
         return buffer[0] == '-' ? -0.0 : 0.0; // too small even for a denormal
-    ThrowNotAFloat(text);
+    return std::nullopt;
 }
 
-[[gnu::noinline]] double ConvertChecked(std::string_view text, char decimalSeparator)
+[[gnu::noinline]] std::optional<double> ConvertChecked(std::string_view text, char decimalSeparator)
 {
     // Room for any realistic number; longer text is rare enough for the heap.
     constexpr std::size_t stackChars = 64;
@@ -288,17 +289,27 @@ double StrToFloat(std::string_view text)
     return StrToFloat(text, DecimalSeparator());
 }
 
-double StrToFloat(std::string_view text, char decimalSeparator)
+bool TryStrToFloat(std::string_view text, char decimalSeparator, double& value)
 {
     // from_chars alone reads exactly our grammar with a '.' separator, except
     // that it also takes inf and nan (caught as not finite) and rejects '+'.
     // So plain text needs no copy; the rest takes the checked copy below.
     if (decimalSeparator == '.' || decimalSeparator == ',') {
-        double value = 0;
         const char* const end = text.data() + text.size();
         const auto [ptr, ec] = std::from_chars(text.data(), end, value);
         if (ec == std::errc{} && ptr == end && std::isfinite(value))
-            return value;
+            return true;
     }
-    return ConvertChecked(text, decimalSeparator);
+    const std::optional<double> checked = ConvertChecked(text, decimalSeparator);
+    if (checked)
+        value = *checked;
+    return checked.has_value();
+}
+
+double StrToFloat(std::string_view text, char decimalSeparator)
+{
+    double value = 0;
+    if (!TryStrToFloat(text, decimalSeparator, value))
+        ThrowNotAFloat(text);
+    return value;
 }

@@ -97,3 +97,5 @@ char DecimalSeparator();
 // ("1.", ".5"); and for magnitudes beyond double. Too small a value gives 0.
 double StrToFloat(std::string_view text);
 double StrToFloat(std::string_view text, char decimalSeparator);
+// The same without raising: false where the text is not a number.
+bool TryStrToFloat(std::string_view text, char decimalSeparator, double& value);
