@@ -1,17 +1,14 @@
 // Throughput of the per-line point parse, the inner loop of loading a cloud.
+#include "cloud_text.h"
 #include "cloudpoints.h"
 
 #include <benchmark/benchmark.h>
 
-#include <charconv>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Lines as scanners and exporters write them: mixed signs, magnitudes and
-// precisions, one point per line.
 struct Cloud
 {
     std::string text;
@@ -21,26 +18,11 @@ struct Cloud
 const Cloud& MakeCloud()
 {
     static const Cloud cloud = [] {
-        constexpr std::size_t lineCount = 1'000'000;
-        std::mt19937_64 random(20240611);
-        std::uniform_real_distribution<double> planar(-2000.0, 2000.0);
-        std::uniform_real_distribution<double> height(-50.0, 400.0);
-        std::uniform_int_distribution<int> precision(2, 6);
         Cloud c;
-        std::vector<std::size_t> ends;
-        char number[64];
-        for (std::size_t i = 0; i < lineCount; ++i) {
-            const int digits = precision(random);
-            for (const double v : {planar(random), planar(random), height(random)}) {
-                const auto r = std::to_chars(number, number + sizeof number, v,
-                                             std::chars_format::fixed, digits);
-                c.text.append(number, r.ptr).push_back(' ');
-            }
-            c.text.back() = '\n';
-            ends.push_back(c.text.size() - 1);
-        }
+        c.text = CloudText(1'000'000);
         std::size_t begin = 0;
-        for (const std::size_t end : ends) {
+        for (std::size_t end = c.text.find('\n'); end != std::string::npos;
+             end = c.text.find('\n', begin)) {
             c.lines.emplace_back(c.text.data() + begin, end - begin);
             begin = end + 1;
         }

@@ -2,9 +2,13 @@
 # Runs the benchmarks: the table first, then one `name: value unit` line per figure.
 set -euo pipefail
 build=${1:-build}
-cmake --build "$build" --target parse_bench -j "$(nproc)" >/dev/null
+cmake --build "$build" --target parse_bench pass_bench -j "$(nproc)" >/dev/null
 "$build/bench/parse_bench" --benchmark_counters_tabular=true | tee "$build/parse_bench.txt"
 # Rows are BM_ParsePointLine/<separator code>; '.' is 46, ',' is 44.
 awk '/^BM_ParsePointLine\// {
   split($1, name, "/"); sep = name[2] == 46 ? "point" : "comma";
   v = $7; sub(/M\/s$/, "", v); print "parse_throughput_" sep "_separator: " v " MB/s" }' "$build/parse_bench.txt"
+
+# The points pass on a large text box (text generated in memory, 1M and 10M lines).
+"$build/bench/pass_bench" | tee "$build/pass_bench.txt"
+awk '/^BM_/ { split($1, n, "/"); print tolower(substr(n[1], 4)) "_" n[2] "_lines: " $2 " " $3 }' "$build/pass_bench.txt"
