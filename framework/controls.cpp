@@ -25,6 +25,7 @@ bool IsBreak(char c)
 
 int TStrings::Count() const
 {
+    Settle();
     const auto length = Send(memo_, QsciScintillaBase::SCI_GETLENGTH);
     if (length == 0)
         return 0;
@@ -62,11 +63,39 @@ AnsiString TStrings::Text() const
 
 int TStrings::TextLineCount() const
 {
+    Settle();
     return static_cast<int>(Send(memo_, QsciScintillaBase::SCI_GETLINECOUNT));
+}
+
+void TStrings::BeforeChange(long position, long length, bool deletion)
+{
+    Settle();
+    // The change lies within these lines; one more on each side, so that a
+    // line break joined to or parted from its neighbour is never missed.
+    const auto lineOf = [this](long at) {
+        return static_cast<int>(
+            Send(memo_, QsciScintillaBase::SCI_LINEFROMPOSITION, static_cast<unsigned long>(at)));
+    };
+    const int oldCount = static_cast<int>(Send(memo_, QsciScintillaBase::SCI_GETLINECOUNT));
+    const int last = deletion ? lineOf(position + length) : lineOf(position);
+    pending_ = {std::max(0, lineOf(position) - 1), std::min(oldCount, last + 2), oldCount, true};
+}
+
+void TStrings::Settle() const
+{
+    if (!pending_.active)
+        return;
+    pending_.active = false;
+    const int newCount = static_cast<int>(Send(memo_, QsciScintillaBase::SCI_GETLINECOUNT));
+    const int removed = pending_.end - pending_.first;
+    const int added = std::max(0, removed + newCount - pending_.oldCount);
+    if (OnChange)
+        OnChange(pending_.first, removed, added);
 }
 
 std::string_view TStrings::Range(int begin, int end) const
 {
+    Settle();
     const long start =
         Send(memo_, QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(begin));
     const long stop = end < TextLineCount() ? Send(memo_, QsciScintillaBase::SCI_POSITIONFROMLINE,
@@ -90,7 +119,9 @@ void TStrings::SetText(std::string_view text)
     Send(memo_, QsciScintillaBase::SCI_SETMODEVENTMASK, 0);
     Send(memo_, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0);
     Send(memo_, QsciScintillaBase::SCI_CLEARALL);
-    Send(memo_, QsciScintillaBase::SCI_ALLOCATE, text.size() + 1);
+    // Room to edit in after the load: a text box filled to the brim grows by
+    // copying the whole text at the first key typed.
+    Send(memo_, QsciScintillaBase::SCI_ALLOCATE, text.size() + text.size() / 16 + kLoadChunk);
     std::size_t done = 0;
     while (done < text.size()) {
         std::size_t piece = std::min(kLoadChunk, text.size() - done);
@@ -120,6 +151,11 @@ void TStrings::LoadFromFile(const AnsiString& fileName)
 TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*this)
 {
     // A plain text box: no lexer, margins or wrapping, scroll bars both ways.
+    // Its document keeps no styles, which would take a byte per character.
+    const long document =
+        SendScintilla(SCI_CREATEDOCUMENT, 0UL, static_cast<long>(SC_DOCUMENTOPTION_STYLES_NONE));
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
     setUtf8(true);
     for (int margin = 0; margin < 5; ++margin)
         setMarginWidth(margin, 0);
@@ -127,32 +163,26 @@ TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*t
     SendScintilla(SCI_SETHSCROLLBAR, 1);
     SendScintilla(SCI_SETVSCROLLBAR, 1);
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1);
-    SendScintilla(SCI_SETMODEVENTMASK, SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT);
+    // Told before each change, and the change is settled on the next look at
+    // the lines. The after-change notices cost a count of the characters up to
+    // the change inside QScintilla (for accessibility), which on a large text
+    // is tens of milliseconds an edit.
+    SendScintilla(SCI_SETMODEVENTMASK, SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE);
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
-            [this](int position, int type, const char*, int, int linesAdded, int, int, int, int,
-                   int) { OnModified(position, type, linesAdded); });
+            [this](int position, int type, const char*, int length, int, int, int, int, int, int) {
+                OnModified(position, type, length);
+            });
     connect(this, &TMemo::Changed, this, [] {
         if (Application)
             Application->NoteEdit();
     });
 }
 
-void TMemo::OnModified(long position, int modificationType, int linesAdded)
+void TMemo::OnModified(long position, int modificationType, long length)
 {
-    if (!(modificationType & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)))
+    if (!(modificationType & (SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE)))
         return;
-    if (lines_.OnChange) {
-        // The line the change began in took the whole change: one line became
-        // 1 + linesAdded (an insertion), or 1 - linesAdded became one (a
-        // deletion). One more line after it is included, so that a line
-        // break joined to or parted from its neighbour is never missed.
-        const int first = static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, position));
-        const int now = lines_.TextLineCount();
-        const int before = now - linesAdded;
-        const int removed = std::min((linesAdded < 0 ? 1 - linesAdded : 1) + 1, before - first);
-        const int added = std::min((linesAdded > 0 ? 1 + linesAdded : 1) + 1, now - first);
-        lines_.OnChange(first, removed, added);
-    }
+    lines_.BeforeChange(position, length, (modificationType & SC_MOD_BEFOREDELETE) != 0);
     emit Changed();
 }
 

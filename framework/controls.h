@@ -43,11 +43,25 @@ public:
     std::string_view Range(int begin, int end) const;
 
     // Told of every change: text lines [first, first + removed) became
-    // `added` lines. A change may be reported wider than it was.
+    // `added` lines. A change may be reported wider than it was, and is
+    // reported by the next reading of the lines after it.
     std::function<void(int first, int removed, int added)> OnChange;
 
 private:
+    friend class TMemo;
+    // A change the text box is about to make, told to OnChange once made.
+    void BeforeChange(long position, long length, bool deletion);
+    void Settle() const;
+
+    struct PendingChange
+    {
+        int first;
+        int end;
+        int oldCount;
+        bool active;
+    };
     TMemo& memo_;
+    mutable PendingChange pending_{};
 };
 
 class TMemo : public QsciScintilla
@@ -64,7 +78,7 @@ signals:
     void Changed();
 
 private:
-    void OnModified(long position, int modificationType, int linesAdded);
+    void OnModified(long position, int modificationType, long length);
 
     TStrings lines_;
 };
