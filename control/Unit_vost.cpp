@@ -15,9 +15,12 @@ void Tcontrol_Form::Open1Click()
         if (!OpenDialog1->Execute())
             return;
         const AnsiString path = OpenDialog1->FileName();
+        const AnsiString shown = Edit1->Text();
         // The path shows before the file is read, also when the read fails.
         Edit1->SetText(path);
-        Memo1->Lines->LoadFromFile(path);
+        // A load the user cancels changes nothing, the path included.
+        if (!Memo1->Lines->LoadFromFile(path))
+            Edit1->SetText(shown);
     });
 }
 

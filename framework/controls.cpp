@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QProgressDialog>
 
 namespace {
 
@@ -19,6 +20,16 @@ long Send(const TMemo& memo, unsigned int message, unsigned long w = 0, long l =
 bool IsBreak(char c)
 {
     return c == '\n' || c == '\r';
+}
+
+// A document that keeps no styles, which would take a byte per character.
+void UseTextOnlyDocument(QsciScintillaBase& editor)
+{
+    const long document =
+        editor.SendScintilla(QsciScintillaBase::SCI_CREATEDOCUMENT, 0UL,
+                             static_cast<long>(QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE));
+    editor.SendScintilla(QsciScintillaBase::SCI_SETDOCPOINTER, 0UL, document);
+    editor.SendScintilla(QsciScintillaBase::SCI_RELEASEDOCUMENT, 0UL, document);
 }
 
 } // namespace
@@ -143,19 +154,70 @@ void TStrings::SetText(std::string_view text)
     emit memo_.Changed();
 }
 
-void TStrings::LoadFromFile(const AnsiString& fileName)
+namespace {
+
+constexpr std::size_t kReadPiece = 4 << 20;
+constexpr int kProgressSteps = 1000;
+
+} // namespace
+
+bool TStrings::LoadFromFile(const AnsiString& fileName)
 {
-    SetText(ReadFileBytes(fileName));
+    // The file goes into a new document, which takes the text box's place
+    // only once all of it is in: a failed or cancelled load leaves the text
+    // as it was, and the text is never held twice.
+    std::unique_ptr<QsciScintillaBase> loader;
+    // Shown only for a load that takes more than half a second; it keeps the
+    // windows painting while the file comes in.
+    QProgressDialog progress(QStringLiteral("Opening ") + QString::fromLocal8Bit(fileName.c_str()),
+                             QStringLiteral("Cancel"), 0, kProgressSteps, &memo_);
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(ProgressAfterMs);
+    progress.setAutoReset(false);
+    const bool complete = ReadFilePieces(
+        fileName, kReadPiece, [&](std::string_view piece, std::uint64_t done, std::uint64_t size) {
+            if (!loader) {
+                // An editor that is never shown holds the new document.
+                loader = std::make_unique<QsciScintillaBase>();
+                UseTextOnlyDocument(*loader);
+                // Room to edit in after the load, as SetText leaves.
+                loader->SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0UL);
+                // No change notices: QScintilla's cost a count from the start.
+                loader->SendScintilla(QsciScintillaBase::SCI_SETMODEVENTMASK, 0UL);
+                loader->SendScintilla(QsciScintillaBase::SCI_ALLOCATE,
+                                      static_cast<unsigned long>(size + size / 16 + kLoadChunk));
+            }
+            if (!piece.empty())
+                loader->SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, piece.size(),
+                                      reinterpret_cast<long>(piece.data()));
+            if (size > 0)
+                progress.setValue(
+                    static_cast<int>(std::min<std::uint64_t>(done, size) * kProgressSteps / size));
+            return !progress.wasCanceled();
+        });
+    if (!complete)
+        return false;
+    const int before = TextLineCount();
+    // The text box takes its own hold of the document before the loader goes.
+    const long document = loader->SendScintilla(QsciScintillaBase::SCI_GETDOCPOINTER);
+    Send(memo_, QsciScintillaBase::SCI_SETDOCPOINTER, 0, document);
+    loader.reset();
+    Send(memo_, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1);
+    // The code page belongs to the document.
+    memo_.setUtf8(true);
+    Send(memo_, QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
+    Send(memo_, QsciScintillaBase::SCI_SETSAVEPOINT);
+    Send(memo_, QsciScintillaBase::SCI_GOTOPOS, 0);
+    if (OnChange)
+        OnChange(0, before, TextLineCount());
+    emit memo_.Changed();
+    return true;
 }
 
 TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*this)
 {
     // A plain text box: no lexer, margins or wrapping, scroll bars both ways.
-    // Its document keeps no styles, which would take a byte per character.
-    const long document =
-        SendScintilla(SCI_CREATEDOCUMENT, 0UL, static_cast<long>(SC_DOCUMENTOPTION_STYLES_NONE));
-    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
-    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+    UseTextOnlyDocument(*this);
     setUtf8(true);
     for (int margin = 0; margin < 5; ++margin)
         setMarginWidth(margin, 0);

@@ -29,8 +29,11 @@ public:
     std::string_view View(int index) const;
 
     // The whole text replaced by the file's, byte for byte. The file is read
-    // whole first, so a failure leaves the text as it was.
-    void LoadFromFile(const AnsiString& fileName);
+    // whole first, so a failure leaves the text as it was. A long load shows
+    // its progress and may be cancelled: false then, and nothing changed.
+    bool LoadFromFile(const AnsiString& fileName);
+    // How long a load runs before its progress shows.
+    static inline int ProgressAfterMs = 500;
 
     AnsiString Text() const;
     void SetText(std::string_view text);

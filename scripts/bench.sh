@@ -12,3 +12,16 @@ awk '/^BM_ParsePointLine\// {
 # The points pass on a large text box (text generated in memory, 1M and 10M lines).
 "$build/bench/pass_bench" | tee "$build/pass_bench.txt"
 awk '/^BM_/ { split($1, n, "/"); print tolower(substr(n[1], 4)) "_" n[2] "_lines: " $2 " " $3 }' "$build/pass_bench.txt"
+
+# The whole program opening generated clouds of 1M and 10M lines (about 30 and
+# 300 MB), to the first frame that shows all the points, with its peak memory.
+cmake --build "$build" --target load_bench -j "$(nproc)" >/dev/null
+for lines in 1000000 10000000; do
+  file="$build/bench/cloud-$lines.xyz"
+  [ -f "$file" ] || "$build/bench/load_bench" --make "$lines" "$file"
+  if [ -n "${DISPLAY:-}" ]; then
+    "$build/bench/load_bench" "$file"
+  else
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench/load_bench" "$file"
+  fi 2>/dev/null
+done

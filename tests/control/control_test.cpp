@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QProgressDialog>
 #include <QTimer>
 
 #include <filesystem>
@@ -179,6 +180,40 @@ TEST(ControlWindow, UnreadableFileIsReportedAndTheTextStays)
         EXPECT_EQ(ReportText().toStdString(), "Cannot open file \"" + c.path + "\". " + c.reason);
     }
     Application->ReportBox()->close();
+}
+
+TEST(ControlWindow, LongLoadShowsProgressAndCancelLeavesAllAsItWas)
+{
+    const auto kept = TempFile("before-cancel", "1 1 1\n");
+    ChooseFile(kept.string());
+    // Large enough to come in several pieces; the progress shows at once.
+    std::string big;
+    for (int i = 0; i < 1'000'000; ++i)
+        big += "12.5 -3.25 7.125\n";
+    const auto path = TempFile("big", big);
+    big = {};
+    const int usual = TStrings::ProgressAfterMs;
+    TStrings::ProgressAfterMs = 0;
+
+    bool shown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* progress = qobject_cast<QProgressDialog*>(widget);
+            if (progress && progress->isVisible()) {
+                shown = true;
+                progress->cancel();
+            }
+        }
+    });
+    watch.start(20);
+    ChooseFile(path.string());
+    watch.stop();
+    TStrings::ProgressAfterMs = usual;
+    std::filesystem::remove(path);
+    EXPECT_TRUE(shown) << "no progress for a long load";
+    EXPECT_EQ(Lines(), std::vector<std::string>{"1 1 1"});
+    EXPECT_EQ(control_Form->Edit1->Text(), kept.string());
 }
 
 TEST(ControlWindow, TypedFinalBreakBeginsNoLine)
