@@ -12,6 +12,9 @@ awk '/^BM_ParsePointLine\// {
 # The points pass on a large text box (text generated in memory, 1M and 10M lines).
 "$build/bench/pass_bench" | tee "$build/pass_bench.txt"
 awk '/^BM_/ { split($1, n, "/"); print tolower(substr(n[1], 4)) "_" n[2] "_lines: " $2 " " $3 }' "$build/pass_bench.txt"
+# How many times cheaper a frame after a one-line edit is than converting everything.
+awk '/^BM_FullPass\/10000000/ { full = $2 } /^BM_OneLineEdit\/10000000/ { edit = $2 }
+  END { if (full && edit) printf "full_pass_over_one_line_edit_10000000_lines: %.0f x\n", full / edit }' "$build/pass_bench.txt"
 
 # The whole program opening generated clouds of 1M and 10M lines (about 30 and
 # 300 MB), to the first frame that shows all the points, with its peak memory.
