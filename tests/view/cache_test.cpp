@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace {
@@ -96,11 +98,17 @@ public:
         } else if (what < 19) { // undo, and now and then redo
             memo_.SendScintilla(Pick(0, 2) ? QsciScintillaBase::SCI_UNDO
                                            : QsciScintillaBase::SCI_REDO);
-        } else { // replacing the whole text, as loading a file does
+        } else { // replacing the whole text, directly or by loading a file
             std::string text;
             for (int i = Pick(0, 30); i > 0; --i)
                 text += Pick(0, 9) ? "1 2 3\n" : Piece();
-            lines.SetText(text);
+            if (Pick(0, 1)) {
+                lines.SetText(text);
+            } else {
+                const auto path = std::filesystem::temp_directory_path() / "vost-cache-test.xyz";
+                std::ofstream(path, std::ios::binary) << text;
+                lines.LoadFromFile(path.string());
+            }
         }
     }
 
