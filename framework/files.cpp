@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr const char* kNoMemory = "There is not enough memory to load it.";
+
 [[noreturn]] void Fail(const std::string& path, const std::string& reason)
 {
     throw Exception("Cannot open file \"" + path + "\". " + reason);
@@ -47,6 +49,20 @@ void AskForLargePages(void* buffer, std::size_t size)
         ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// Hands a piece on. Where the taker has no memory left for it, the load
+// fails with the path and the reason, as any other failure to read does.
+bool Hand(const TakePiece& take, const std::string& path, std::string_view piece,
+          std::uint64_t done, std::uint64_t size)
+{
+    try {
+        return take(piece, done, size);
+    } catch (const std::bad_alloc&) {
+        Fail(path, kNoMemory);
+    } catch (const std::length_error&) {
+        Fail(path, kNoMemory);
+    }
+}
+
 } // namespace
 
 bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePiece& take)
@@ -67,13 +83,13 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
         Fail(path, "It is not a regular file.");
 
     const auto size = static_cast<std::uint64_t>(info.st_size);
-    if (!take({}, 0, size))
+    if (!Hand(take, path, {}, 0, size))
         return false;
     std::unique_ptr<char[]> piece;
     try {
         piece.reset(new char[pieceSize]);
     } catch (const std::bad_alloc&) {
-        Fail(path, "There is not enough memory to load it.");
+        Fail(path, kNoMemory);
     }
     std::uint64_t done = 0;
     // The file may grow or shrink while it is read: read on to its end.
@@ -87,7 +103,7 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
         if (got == 0)
             return true;
         done += static_cast<std::uint64_t>(got);
-        if (!take({piece.get(), static_cast<std::size_t>(got)}, done, size))
+        if (!Hand(take, path, {piece.get(), static_cast<std::size_t>(got)}, done, size))
             return false;
     }
 }

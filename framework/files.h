@@ -12,7 +12,8 @@ std::string ReadFileBytes(const std::string& path);
 
 // Given each piece of the file in turn, with the bytes read so far and the
 // file's size when it was opened; told the size first with an empty piece.
-// Returning false stops the reading.
+// Returning false stops the reading; running out of memory fails it, with
+// the path and the reason.
 using TakePiece =
     std::function<bool(std::string_view piece, std::uint64_t done, std::uint64_t size)>;
 

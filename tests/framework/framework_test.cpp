@@ -1,7 +1,9 @@
 // The layer in the platform's place: the idle hook's Done flag, the report
-// of failures, and reading files.
+// of failures, reading files, and the GL calls on absent handles.
 #include "application.h"
+#include "controls.h"
 #include "files.h"
+#include "wgl.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -9,10 +11,17 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <thread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -110,7 +119,8 @@ TEST(Files, ReadsBytesOrSaysWhyNot)
     std::filesystem::create_directories(dir);
     const auto plain = dir / "plain.xyz";
     const std::string bytes("1 2 3\r\n\0\xff\n", 10);
-    std::ofstream(plain, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(plain, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     EXPECT_EQ(ReadFileBytes(plain.string()), bytes);
 
     const auto fifo = dir / "fifo";
@@ -129,6 +139,7 @@ TEST(Files, ReadsBytesOrSaysWhyNot)
     std::vector<Case> cases = {{(dir / "missing.xyz").string(), "No such file or directory"},
                                {dir.string(), "Is a directory"},
                                {fifo.string(), "It is not a regular file."},
+                               {"/dev/zero", "It is not a regular file."},
                                {"/dev/urandom", "It is not a regular file."}};
     if (!root)
         cases.push_back({locked.string(), "Permission denied"});
@@ -140,6 +151,165 @@ TEST(Files, ReadsBytesOrSaysWhyNot)
             EXPECT_EQ(e.Message(), "Cannot open file \"" + c.path + "\". " + c.reason);
         }
     }
+}
+
+// Where two byte strings first differ, in words short enough for a large file.
+std::string FirstDifference(const std::string& actual, const std::string& expected)
+{
+    const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    if (at.first == actual.end() && at.second == expected.end())
+        return {};
+    return "got " + std::to_string(actual.size()) + " bytes, expected " +
+           std::to_string(expected.size()) + "; first difference at byte " +
+           std::to_string(at.first - actual.begin());
+}
+
+std::string Slurp(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Files, KeepsEveryByteWhateverTheSizeSaid)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "vost-files-test";
+    std::filesystem::create_directories(dir);
+    std::string binary;
+    for (int i = 0; i < 256; ++i)
+        binary += static_cast<char>(i);
+    struct Case
+    {
+        std::string name;
+        std::string bytes;
+    };
+    const Case written[] = {{"empty", ""},
+                            {"cr-only", "1 2 3\r4 5 6\r7 8 9"},
+                            {"binary", binary + "\xc3\x28\xe2\x82" + binary},
+                            // Past the size the read starts with, and past its later steps.
+                            {"long-line", std::string(3 * 65536 + 17, '7')}};
+    for (const Case& c : written) {
+        const auto path = dir / c.name;
+        std::ofstream(path, std::ios::binary)
+            .write(c.bytes.data(), static_cast<std::streamsize>(c.bytes.size()));
+        EXPECT_EQ(FirstDifference(ReadFileBytes(path.string()), c.bytes), "") << c.name;
+    }
+    // The kernel's files say 0 bytes (/proc) or a page (/sys) whatever they hold.
+    for (const char* path :
+         {"/proc/self/cmdline", "/proc/version", "/sys/devices/system/cpu/online"}) {
+        if (!std::filesystem::exists(path))
+            continue;
+        const std::string bytes = ReadFileBytes(path);
+        EXPECT_FALSE(bytes.empty()) << path;
+        EXPECT_EQ(FirstDifference(bytes, Slurp(path)), "") << path;
+    }
+}
+
+TEST(Files, FileGrowingWhileReadGivesWhatWasThere)
+{
+    // Appended in small pieces while read again and again: every read is a
+    // prefix of the final text, at least as long as the start.
+    const auto path = std::filesystem::temp_directory_path() / "vost-files-test-growing";
+    constexpr std::size_t kStart = 1 << 20;
+    constexpr std::size_t kEnd = 4 << 20;
+    std::string text(kEnd, '\0');
+    for (std::size_t i = 0; i < kEnd; ++i)
+        text[i] = static_cast<char>('a' + i % 23);
+    std::ofstream(path, std::ios::binary).write(text.data(), kStart);
+
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        std::mt19937 random(7);
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        for (std::size_t size = kStart; size < kEnd;) {
+            const std::size_t piece = std::min<std::size_t>(random() % 4096 + 1, kEnd - size);
+            out.write(text.data() + size, static_cast<std::streamsize>(piece)).flush();
+            size += piece;
+        }
+        written = true;
+    });
+    std::string failure;
+    while (failure.empty() && !written) {
+        const std::string bytes = ReadFileBytes(path.string());
+        failure = bytes.size() < kStart ? "shorter than at the start"
+                                        : FirstDifference(bytes, text.substr(0, bytes.size()));
+    }
+    writer.join();
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(FirstDifference(ReadFileBytes(path.string()), text), "");
+}
+
+// How much address space the process has mapped now.
+rlim_t MappedBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    rlim_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// In a child process: a text box loads the file with 512 MB left to map (a
+// limit on address space, as an allocator fails for want of memory). It says
+// what it did and whether the text it held before is still there.
+[[noreturn]] void LoadWithLittleMemoryLeft(const std::string& path)
+{
+    TApplication application;
+    Application->Initialize();
+    TMemo memo;
+    memo.Lines->SetText("1 1 1\n");
+    const rlimit limit{MappedBytes() + (512 << 20), RLIM_INFINITY};
+    ::setrlimit(RLIMIT_AS, &limit);
+    try {
+        memo.Lines->LoadFromFile(path);
+        std::fprintf(stderr, "loaded %zu bytes\n", memo.Lines->Text().size());
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "%s\n", e.Message().c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "other failure: %s\n", e.what());
+    }
+    const bool kept = memo.Lines->Count() == 1 && memo.Lines->View(0) == "1 1 1";
+    std::fprintf(stderr, "text kept: %s\n", kept ? "yes" : "no");
+    std::_Exit(0);
+}
+
+TEST(FilesDeathTest, FileTooLargeForTheMemoryLeftIsRefusedWholeAndOneThatFitsLoads)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's allocator ends the process instead of failing";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case
+    {
+        std::uintmax_t size;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {4ull << 30, "Cannot open file \".*vost-files-test-large\\.xyz\"\\. There is not enough "
+                     "memory to load it\\.\ntext kept: yes"},
+        // The same limit takes a smaller file whole.
+        {64ull << 20, "loaded 67108864 bytes\ntext kept: no"}};
+    const auto path = std::filesystem::temp_directory_path() / "vost-files-test-large.xyz";
+    for (const Case& c : cases) {
+        std::ofstream(path) << "1 2 3\n";
+        std::filesystem::resize_file(path, c.size); // sparse: costs no disk
+        EXPECT_EXIT(LoadWithLittleMemoryLeft(path.string()), ::testing::ExitedWithCode(0),
+                    c.outcome);
+    }
+    std::filesystem::remove(path);
+}
+
+// Without OpenGL the view holds null handles; every call must take them.
+TEST(Wgl, NullHandlesAreRefusedOrIgnored)
+{
+    const PIXELFORMATDESCRIPTOR descriptor{};
+    EXPECT_EQ(GetDC(nullptr), nullptr);
+    EXPECT_EQ(ChoosePixelFormat(nullptr, &descriptor), 0);
+    EXPECT_EQ(SetPixelFormat(nullptr, 1, &descriptor), FALSE);
+    EXPECT_EQ(wglCreateContext(nullptr), nullptr);
+    EXPECT_EQ(wglMakeCurrent(nullptr, nullptr), TRUE);
+    EXPECT_EQ(wglDeleteContext(nullptr), FALSE);
+    EXPECT_EQ(SwapBuffers(nullptr), FALSE);
+    EXPECT_EQ(PresentedFrames(nullptr), 0u);
+    ReleaseDC(nullptr, nullptr);
 }
 
 } // namespace
