@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libqscintilla2-qt6-dev
   libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool imagemagick x11-utils fonts-dejavu-core
+  xvfb xauth xdotool imagemagick x11-utils fonts-dejavu-core python3
 )
 
 missing=()
