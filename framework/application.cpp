@@ -26,6 +26,29 @@ std::string MessageOf(std::exception_ptr error)
     }
 }
 
+// A message of any length fits a box: the middle of an overlong one (say,
+// the field of a 100 MB line) gives way to an ellipsis, keeping its start
+// and its end, where the line number and the reason are. A box laying out
+// megabytes of text would hold the program for minutes.
+std::string Shortened(const std::string& message)
+{
+    constexpr std::size_t kHead = 300;
+    constexpr std::size_t kTail = 200;
+    if (message.size() <= kHead + kTail)
+        return message;
+    // Not inside a UTF-8 sequence.
+    const auto continuation = [&](std::size_t at) {
+        return (static_cast<unsigned char>(message[at]) & 0xC0) == 0x80;
+    };
+    std::size_t head = kHead;
+    while (head > 0 && continuation(head))
+        --head;
+    std::size_t tail = message.size() - kTail;
+    while (tail < message.size() && continuation(tail))
+        ++tail;
+    return message.substr(0, head) + "..." + message.substr(tail);
+}
+
 } // namespace
 
 TApplication::TApplication()
@@ -158,20 +181,21 @@ void TApplication::HandleException(std::exception_ptr error, bool recurring) noe
     }
 }
 
-QString TApplication::ToQString(const std::string& text)
+QString TApplication::BoxText(const std::string& text)
 {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    const std::string shown = Shortened(text);
+    return QString::fromLocal8Bit(shown.data(), static_cast<qsizetype>(shown.size()));
 }
 
 void TApplication::ShowException(const Exception& e)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("vost"), ToQString(e.Message()));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("vost"), BoxText(e.Message()));
     box.exec();
 }
 
 void TApplication::Report(const std::string& message, bool activate)
 {
-    const QString text = ToQString(message);
+    const QString text = BoxText(message);
     // One report box at most: a newer report replaces its text, and it never
     // blocks the loop, so frames go on and the text box keeps working.
     if (!report_) {

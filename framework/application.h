@@ -87,7 +87,8 @@ private:
     void Adopt(std::unique_ptr<TForm> form);
     void HandleException(std::exception_ptr error, bool recurring) noexcept;
     void Report(const std::string& message, bool activate);
-    static QString ToQString(const std::string& text);
+    // The text for a box, an overlong one shortened in the middle.
+    static QString BoxText(const std::string& text);
     void CallIdle();
     void ScheduleIdle();
     void IdleAfterMessage();

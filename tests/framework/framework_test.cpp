@@ -93,6 +93,29 @@ TEST_F(Framework, HandlerFailureIsReportedAndTheLoopGoesOn)
     EXPECT_EQ(Application->ReportBox()->text(), "other");
 }
 
+TEST_F(Framework, OverlongReportKeepsItsStartAndEnd)
+{
+    // 300 bytes are kept before the cut and 200 after it, never half a character.
+    const std::string e = "\xc3\xa9";
+    struct Case
+    {
+        std::string message, shown;
+    };
+    const Case cases[] = {
+        {std::string(500, 'd'), std::string(500, 'd')},
+        {std::string(300, 'a') + std::string(1 << 20, 'b') + std::string(200, 'c'),
+         std::string(300, 'a') + "..." + std::string(200, 'c')},
+        {std::string(299, 'a') + e + std::string(1000, 'b') + e + std::string(199, 'c'),
+         std::string(299, 'a') + "..." + std::string(199, 'c')},
+    };
+    for (const Case& c : cases) {
+        Application->Guard([&] { throw Exception(c.message); });
+        ASSERT_NE(Application->ReportBox(), nullptr);
+        EXPECT_EQ(Application->ReportBox()->text().toStdString(), c.shown)
+            << c.message.size() << " bytes";
+    }
+}
+
 TEST_F(Framework, RecurringFailureWaitsForStillTextAndComesOncePerText)
 {
     int calls = 0;
