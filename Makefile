@@ -1,8 +1,12 @@
 # The two commands of the README: `make run` and `make test`.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# make test also fuzzes the line parse for this long, then runs the unit and
+# GUI tests again built with the sanitizers (SANITIZE=0 leaves that out).
+FUZZ_SECONDS ?= 60
+SANITIZE ?= 1
 
-.PHONY: setup configure build run test bench clean
+.PHONY: setup configure build run test ctest fuzz sanitize bench clean
 
 setup:
 	@scripts/setup.sh
@@ -16,16 +20,30 @@ build: configure
 run: build
 	@scripts/run.sh $(BUILD)
 
-# GUI tests need an X display: a virtual one where there is none.
+# One after the other, also under make -j: each keeps the two cores of a
+# test machine busy.
 test: build
+	@$(MAKE) --no-print-directory ctest
+	@$(MAKE) --no-print-directory fuzz
+	@if [ "$(SANITIZE)" != 0 ]; then $(MAKE) --no-print-directory sanitize; fi
+
+# GUI tests need an X display: a virtual one where there is none.
+ctest: build
 	@if [ -n "$$DISPLAY" ]; then \
 	  cd $(BUILD) && ctest --output-on-failure -j $(JOBS); \
 	else \
 	  xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(JOBS)'; \
 	fi
 
+# A longer search: make fuzz FUZZ_SECONDS=3600 (or fuzz/run.sh 3600).
+fuzz: setup
+	@FUZZ_DIR=$(BUILD)/fuzz fuzz/run.sh $(FUZZ_SECONDS)
+
+sanitize: setup
+	@JOBS=$(JOBS) scripts/sanitize.sh $(BUILD)-asan
+
 bench: build
 	@scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan

@@ -1,5 +1,6 @@
-// Differential fuzzing of the point line parse: the tuned code against a
-// character-by-character reading of the same rules, kept deliberately plain.
+// Differential fuzzing of the point line parse: the tuned code (raising and
+// not) against a character-by-character reading of the same rules, kept
+// deliberately plain.
 #include "cloudpoints.h"
 
 #include <cerrno>
@@ -189,8 +190,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (StringReplace(line, " ", ",", rfReplaceAll) != PlainSpacesToCommas(line))
         Mismatch("StringReplace", line);
 
-    for (const char separator : {'.', ','})
-        if (!(TunedParse(line, scratch, separator) == PlainParse(line, separator)))
+    for (const char separator : {'.', ','}) {
+        const Outcome tuned = TunedParse(line, scratch, separator);
+        if (!(tuned == PlainParse(line, separator)))
             Mismatch(separator == '.' ? "the parse with '.'" : "the parse with ','", line);
+        // The pass over the text takes the non-raising form: it must agree.
+        CloudPoint p{};
+        const bool tried = TryParsePointLine(line, scratch, separator, p);
+        if (tried != (tuned.kind == 0) ||
+            (tried && !(Outcome{0, {Bits(p.x), Bits(p.y), Bits(p.z)}, {}} == tuned)))
+            Mismatch("the non-raising parse", line);
+    }
     return 0;
 }
