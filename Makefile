@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 SANITIZE ?= 1
 
-.PHONY: setup configure build run test ctest fuzz sanitize bench clean
+.PHONY: setup configure build run test ctest fuzz sanitize soak bench clean
 
 setup:
 	@scripts/setup.sh
@@ -41,6 +41,10 @@ fuzz: setup
 
 sanitize: setup
 	@JOBS=$(JOBS) scripts/sanitize.sh $(BUILD)-asan
+
+# Ten minutes of frames and edits on the real program, watching its memory.
+soak: build
+	@scripts/soak.sh $(BUILD)
 
 bench: build
 	@scripts/bench.sh $(BUILD)
