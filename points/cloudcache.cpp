@@ -6,6 +6,7 @@ void CloudCache::Reset(int lineCount)
 {
     vertices_.assign(static_cast<std::size_t>(lineCount) * 3, 0.0f);
     pending_.clear();
+    failed_ = -1;
     if (lineCount > 0)
         pending_.push_back({0, lineCount});
     changedBegin_ = 0;
@@ -27,6 +28,10 @@ void CloudCache::Replace(int first, int removed, int added)
         vertices_.erase(at, at + static_cast<std::ptrdiff_t>(removed - added) * 3);
 
     const int shift = added - removed;
+    if (failed_ >= first + removed)
+        failed_ += shift;
+    else if (failed_ >= first)
+        failed_ = -1;
     std::vector<Span> parts;
     parts.reserve(pending_.size() * 2 + 1);
     parts.push_back({first, first + added});
@@ -57,11 +62,17 @@ int CloudCache::Update(int lineCount, int count, const LinesIn& linesIn, char de
     while (!pending_.empty() && pending_.front().begin < count) {
         Span& span = pending_.front();
         const int end = std::min(span.end, count);
+        // A bad line stays bad until edited; a long one would cost its time
+        // every frame.
+        if (span.begin == failed_)
+            return failed_;
         // One walk through the span's bytes: asking the text for each line
         // on its own costs more than converting it.
         const std::string_view bytes = linesIn(span.begin, end);
         std::size_t at = 0;
         for (; span.begin < end; ++span.begin) {
+            if (span.begin == failed_)
+                return failed_;
             std::size_t stop = at;
             while (stop < bytes.size() && bytes[stop] != '\n' && bytes[stop] != '\r')
                 ++stop;
@@ -70,8 +81,11 @@ int CloudCache::Update(int lineCount, int count, const LinesIn& linesIn, char de
                 stop +
                 (stop + 1 < bytes.size() && bytes[stop] == '\r' && bytes[stop + 1] == '\n' ? 2 : 1);
             CloudPoint p{};
-            if (!TryParsePointLine(line, scratch_, decimalSeparator, p))
-                return span.begin;
+            if (!TryParsePointLine(line, scratch_, decimalSeparator, p)) {
+                failed_ = span.begin;
+                ++failures_;
+                return failed_;
+            }
             float* v = &vertices_[static_cast<std::size_t>(span.begin) * 3];
             v[0] = static_cast<float>(p.x);
             v[1] = static_cast<float>(p.y);

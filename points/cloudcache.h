@@ -29,6 +29,11 @@ public:
     // the first line that does not, after which nothing is converted.
     int Update(int lineCount, int count, const LinesIn& linesIn, char decimalSeparator);
 
+    // How many times a line was found not to be a point. A line that failed
+    // is not converted again until it is edited: while this count stands,
+    // the first bad line is the same line with the same bytes.
+    unsigned Failures() const { return failures_; }
+
     // x, y, z of each line, as single-precision floats.
     const std::vector<float>& Vertices() const { return vertices_; }
 
@@ -46,6 +51,8 @@ private:
     std::vector<float> vertices_;
     // Lines not yet converted, or that failed: ordered, disjoint.
     std::vector<Span> pending_;
+    int failed_ = -1; // the line that failed, while unedited
+    unsigned failures_ = 0;
     int changedBegin_ = 0;
     int changedEnd_ = 0;
     TStringList scratch_;

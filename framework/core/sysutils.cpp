@@ -78,9 +78,30 @@ std::string Printable(std::string_view text)
     return out;
 }
 
+// A field longer than a message can show is quoted by its two ends; copying a
+// field of a hundred megabytes into every report would stall the program.
+constexpr std::size_t kQuotedEnd = 120;
+
+// `at` moved back to the start of a UTF-8 character, so a cut splits none.
+std::size_t CharacterStart(std::string_view text, std::size_t at)
+{
+    while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0u) == 0x80u)
+        --at;
+    return at;
+}
+
+std::string Quoted(std::string_view text)
+{
+    if (text.size() <= 2 * kQuotedEnd + 16)
+        return Printable(text);
+    const std::size_t head = CharacterStart(text, kQuotedEnd);
+    const std::size_t tail = CharacterStart(text, text.size() - kQuotedEnd);
+    return Printable(text.substr(0, head)) + "..." + Printable(text.substr(tail));
+}
+
 [[noreturn, gnu::cold, gnu::noinline]] void ThrowNotAFloat(std::string_view text)
 {
-    throw EConvertError("'" + Printable(text) + "' is not a valid floating point value");
+    throw EConvertError("'" + Quoted(text) + "' is not a valid floating point value");
 }
 
 // from_chars reports overflow and underflow alike. `number` is in from_chars

@@ -114,6 +114,14 @@ std::string Exactly(double value)
     return {text, std::to_chars(text, text + sizeof text, value).ptr};
 }
 
+std::string Repeat(const std::string& piece, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
 TEST(StrToFloat, Table)
 {
     const std::string longOne = "1" + std::string(400, '0');
@@ -157,7 +165,13 @@ TEST(StrToFloat, Table)
         {"0x10", '.', bad("0x10")},
         {"1e999", '.', bad("1e999")},
         {"-1.7976931348623159e308", '.', bad("-1.7976931348623159e308")},
-        {longOne, '.', bad(longOne)},
+        {std::string(255, '7') + "x", '.', bad(std::string(255, '7') + "x")},
+        // Longer fields are quoted by their ends, cut between characters.
+        {longOne, '.', bad("1" + std::string(119, '0') + "..." + std::string(120, '0'))},
+        {"a" + Repeat("\xC3\xA9", 200), '.',
+         bad("a" + Repeat("\xC3\xA9", 59) + "..." + Repeat("\xC3\xA9", 60))},
+        {std::string(100 << 20, '\1'), '.',
+         bad(Repeat(R"(\x01)", 120) + "..." + Repeat(R"(\x01)", 120))},
         {"1\0"s, '.', bad(R"(1\x00)")},
         {"\t1\x7f", '.', bad(R"(\x091\x7F)")},
         {"1\xC3\xA9", '.', bad("1\xC3\xA9")},

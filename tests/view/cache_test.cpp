@@ -124,6 +124,13 @@ public:
                                       cache_.Vertices().begin() +
                                           static_cast<std::ptrdiff_t>(good) * 3);
         ASSERT_EQ(kept, pass.vertices) << "step " << step << " text '" << lines.Text() << "'";
+        // The view keeps a bad line's error while no new failure is counted.
+        const std::string bad = good < lines.Count() ? lines.Strings(good) : "";
+        if (good < lines.Count() && cache_.Failures() == failures_) {
+            ASSERT_EQ(bad, bad_) << "step " << step << ": a changed bad line not counted";
+        }
+        failures_ = cache_.Failures();
+        bad_ = bad;
     }
 
 private:
@@ -132,6 +139,8 @@ private:
     std::mt19937 random_;
     TMemo memo_;
     CloudCache cache_;
+    unsigned failures_ = 0;
+    std::string bad_;
 };
 
 TEST(KeptPoints, EqualAFullPassThroughRandomEdits)
