@@ -9,7 +9,6 @@
 
 namespace {
 
-// Scintilla takes a large text faster in pieces than in one call.
 constexpr std::size_t kLoadChunk = 1 << 20;
 
 long Send(const TMemo& memo, unsigned int message, unsigned long w = 0, long l = 0)
@@ -122,86 +121,50 @@ std::string_view TStrings::Range(int begin, int end) const
     return {bytes, static_cast<std::size_t>(stop - start)};
 }
 
-void TStrings::SetText(std::string_view text)
-{
-    const int before = TextLineCount();
-    // Change notices are held off while the pieces go in, then given once.
-    const auto mask = Send(memo_, QsciScintillaBase::SCI_GETMODEVENTMASK);
-    Send(memo_, QsciScintillaBase::SCI_SETMODEVENTMASK, 0);
-    Send(memo_, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0);
-    Send(memo_, QsciScintillaBase::SCI_CLEARALL);
-    // Room to edit in after the load: a text box filled to the brim grows by
-    // copying the whole text at the first key typed.
-    Send(memo_, QsciScintillaBase::SCI_ALLOCATE, text.size() + text.size() / 16 + kLoadChunk);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        std::size_t piece = std::min(kLoadChunk, text.size() - done);
-        // Keep a CR LF pair within one piece.
-        if (done + piece < text.size() && text[done + piece - 1] == '\r' &&
-            text[done + piece] == '\n')
-            ++piece;
-        Send(memo_, QsciScintillaBase::SCI_APPENDTEXT, piece,
-             reinterpret_cast<long>(text.data() + done));
-        done += piece;
-    }
-    Send(memo_, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1);
-    Send(memo_, QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
-    Send(memo_, QsciScintillaBase::SCI_SETSAVEPOINT);
-    Send(memo_, QsciScintillaBase::SCI_GOTOPOS, 0);
-    Send(memo_, QsciScintillaBase::SCI_SETMODEVENTMASK, static_cast<unsigned long>(mask));
-    if (OnChange)
-        OnChange(0, before, TextLineCount());
-    emit memo_.Changed();
-}
-
 namespace {
 
 constexpr std::size_t kReadPiece = 4 << 20;
 constexpr int kProgressSteps = 1000;
 
+// A new text goes into a document of its own, filled by an editor that is
+// never shown, and takes the text box's place only once all of it is in: a
+// failed or cancelled fill leaves the text as it was, and the file's bytes are
+// never held twice.
+class Filler
+{
+public:
+    explicit Filler(std::size_t size)
+    {
+        UseTextOnlyDocument(editor_);
+        editor_.SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0UL);
+        // No change notices: QScintilla's cost a count from the start.
+        editor_.SendScintilla(QsciScintillaBase::SCI_SETMODEVENTMASK, 0UL);
+        // Room to edit in: a text box filled to the brim grows by copying
+        // the whole text at the first key typed.
+        editor_.SendScintilla(QsciScintillaBase::SCI_ALLOCATE,
+                              static_cast<unsigned long>(size + size / 16 + kLoadChunk));
+    }
+
+    void Append(std::string_view piece)
+    {
+        if (!piece.empty())
+            editor_.SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, piece.size(),
+                                  reinterpret_cast<long>(piece.data()));
+    }
+
+    long Document() const { return editor_.SendScintilla(QsciScintillaBase::SCI_GETDOCPOINTER); }
+
+private:
+    QsciScintillaBase editor_;
+};
+
 } // namespace
 
-bool TStrings::LoadFromFile(const AnsiString& fileName)
+void TStrings::Adopt(long document)
 {
-    // The file goes into a new document, which takes the text box's place
-    // only once all of it is in: a failed or cancelled load leaves the text
-    // as it was, and the text is never held twice.
-    std::unique_ptr<QsciScintillaBase> loader;
-    // Shown only for a load that takes more than half a second; it keeps the
-    // windows painting while the file comes in.
-    QProgressDialog progress(QStringLiteral("Opening ") + QString::fromLocal8Bit(fileName.c_str()),
-                             QStringLiteral("Cancel"), 0, kProgressSteps, &memo_);
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setMinimumDuration(ProgressAfterMs);
-    progress.setAutoReset(false);
-    const bool complete = ReadFilePieces(
-        fileName, kReadPiece, [&](std::string_view piece, std::uint64_t done, std::uint64_t size) {
-            if (!loader) {
-                // An editor that is never shown holds the new document.
-                loader = std::make_unique<QsciScintillaBase>();
-                UseTextOnlyDocument(*loader);
-                // Room to edit in after the load, as SetText leaves.
-                loader->SendScintilla(QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0UL);
-                // No change notices: QScintilla's cost a count from the start.
-                loader->SendScintilla(QsciScintillaBase::SCI_SETMODEVENTMASK, 0UL);
-                loader->SendScintilla(QsciScintillaBase::SCI_ALLOCATE,
-                                      static_cast<unsigned long>(size + size / 16 + kLoadChunk));
-            }
-            if (!piece.empty())
-                loader->SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, piece.size(),
-                                      reinterpret_cast<long>(piece.data()));
-            if (size > 0)
-                progress.setValue(
-                    static_cast<int>(std::min<std::uint64_t>(done, size) * kProgressSteps / size));
-            return !progress.wasCanceled();
-        });
-    if (!complete)
-        return false;
     const int before = TextLineCount();
-    // The text box takes its own hold of the document before the loader goes.
-    const long document = loader->SendScintilla(QsciScintillaBase::SCI_GETDOCPOINTER);
+    // The text box takes its own hold of the document before the filler goes.
     Send(memo_, QsciScintillaBase::SCI_SETDOCPOINTER, 0, document);
-    loader.reset();
     Send(memo_, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 1);
     // The code page belongs to the document.
     memo_.setUtf8(true);
@@ -211,6 +174,48 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
     if (OnChange)
         OnChange(0, before, TextLineCount());
     emit memo_.Changed();
+}
+
+void TStrings::SetText(std::string_view text)
+{
+    Filler filler(text.size());
+    std::size_t done = 0;
+    while (done < text.size()) {
+        std::size_t piece = std::min(kLoadChunk, text.size() - done);
+        // Scintilla takes a large text faster in pieces; a CR LF pair stays
+        // within one.
+        if (done + piece < text.size() && text[done + piece - 1] == '\r' &&
+            text[done + piece] == '\n')
+            ++piece;
+        filler.Append(text.substr(done, piece));
+        done += piece;
+    }
+    Adopt(filler.Document());
+}
+
+bool TStrings::LoadFromFile(const AnsiString& fileName)
+{
+    std::unique_ptr<Filler> filler;
+    // Shown only for a load that takes more than half a second; it keeps the
+    // windows painting while the file comes in.
+    QProgressDialog progress(QStringLiteral("Opening ") + QString::fromLocal8Bit(fileName.c_str()),
+                             QStringLiteral("Cancel"), 0, kProgressSteps, &memo_);
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(ProgressAfterMs);
+    progress.setAutoReset(false);
+    const bool complete = ReadFilePieces(
+        fileName, kReadPiece, [&](std::string_view piece, std::uint64_t done, std::uint64_t size) {
+            if (!filler)
+                filler = std::make_unique<Filler>(size);
+            filler->Append(piece);
+            if (size > 0)
+                progress.setValue(
+                    static_cast<int>(std::min<std::uint64_t>(done, size) * kProgressSteps / size));
+            return !progress.wasCanceled();
+        });
+    if (!complete)
+        return false;
+    Adopt(filler->Document());
     return true;
 }
 

@@ -55,6 +55,8 @@ private:
     // A change the text box is about to make, told to OnChange once made.
     void BeforeChange(long position, long length, bool deletion);
     void Settle() const;
+    // Puts a filled document in the text's place.
+    void Adopt(long document);
 
     struct PendingChange
     {
