@@ -5,7 +5,12 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QProgressDialog>
+
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -147,20 +152,49 @@ public:
 
     void Append(std::string_view piece)
     {
-        if (!piece.empty())
-            editor_.SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, piece.size(),
-                                  reinterpret_cast<long>(piece.data()));
+        if (piece.empty())
+            return;
+        editor_.SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, piece.size(),
+                              reinterpret_cast<long>(piece.data()));
+        MarkLongRuns(piece);
     }
 
     long Document() const { return editor_.SendScintilla(QsciScintillaBase::SCI_GETDOCPOINTER); }
+    const std::vector<long>& Marks() const { return marks_; }
 
 private:
+    // Marks every half of the longest shown line within each run of bytes
+    // without LF, so that any longer line, CR breaks included, holds a mark.
+    // Each window is searched from its end, which in ordinary text finds an
+    // LF at once: the whole text costs a few thousand searches.
+    void MarkLongRuns(std::string_view piece)
+    {
+        constexpr long half = TMemo::LongestShownLine / 2;
+        std::size_t at = 0;
+        while (at < piece.size()) {
+            const std::size_t window = std::min<std::size_t>(half, piece.size() - at);
+            const auto* found =
+                static_cast<const char*>(::memrchr(piece.data() + at, '\n', window));
+            const std::size_t end =
+                found ? static_cast<std::size_t>(found - piece.data()) : at + window;
+            for (; nextMark_ < position_ + static_cast<long>(end); nextMark_ += half)
+                marks_.push_back(nextMark_);
+            if (found)
+                nextMark_ = position_ + static_cast<long>(end) + 1 + half;
+            at = found ? end + 1 : end;
+        }
+        position_ += static_cast<long>(piece.size());
+    }
+
     QsciScintillaBase editor_;
+    long position_ = 0;
+    long nextMark_ = TMemo::LongestShownLine / 2;
+    std::vector<long> marks_;
 };
 
 } // namespace
 
-void TStrings::Adopt(long document)
+void TStrings::Adopt(long document, const std::vector<long>& marks)
 {
     const int before = TextLineCount();
     // The text box takes its own hold of the document before the filler goes.
@@ -170,7 +204,16 @@ void TStrings::Adopt(long document)
     memo_.setUtf8(true);
     Send(memo_, QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
     Send(memo_, QsciScintillaBase::SCI_SETSAVEPOINT);
-    Send(memo_, QsciScintillaBase::SCI_GOTOPOS, 0);
+    memo_.HideLongLines(marks);
+    // The caret in a hidden line would have it laid out at every paint, and
+    // going to a line lays it out.
+    int line = 0;
+    while (line + 1 < TextLineCount() && !memo_.LineShown(line))
+        ++line;
+    if (memo_.LineShown(line))
+        Send(memo_, QsciScintillaBase::SCI_GOTOLINE, static_cast<unsigned long>(line));
+    else
+        Send(memo_, QsciScintillaBase::SCI_SETEMPTYSELECTION, 0);
     if (OnChange)
         OnChange(0, before, TextLineCount());
     emit memo_.Changed();
@@ -190,7 +233,7 @@ void TStrings::SetText(std::string_view text)
         filler.Append(text.substr(done, piece));
         done += piece;
     }
-    Adopt(filler.Document());
+    Adopt(filler.Document(), filler.Marks());
 }
 
 bool TStrings::LoadFromFile(const AnsiString& fileName)
@@ -215,7 +258,7 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
         });
     if (!complete)
         return false;
-    Adopt(filler->Document());
+    Adopt(filler->Document(), filler->Marks());
     return true;
 }
 
@@ -230,6 +273,7 @@ TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*t
     SendScintilla(SCI_SETHSCROLLBAR, 1);
     SendScintilla(SCI_SETVSCROLLBAR, 1);
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1);
+    SendScintilla(SCI_ANNOTATIONSETVISIBLE, ANNOTATION_STANDARD);
     // Told before each change, and the change is settled on the next look at
     // the lines. The after-change notices cost a count of the characters up to
     // the change inside QScintilla (for accessibility), which on a large text
@@ -249,8 +293,250 @@ void TMemo::OnModified(long position, int modificationType, long length)
 {
     if (!(modificationType & (SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE)))
         return;
-    lines_.BeforeChange(position, length, (modificationType & SC_MOD_BEFOREDELETE) != 0);
+    const bool deletion = (modificationType & SC_MOD_BEFOREDELETE) != 0;
+    lines_.BeforeChange(position, length, deletion);
+    // Once made, the edited lines are looked at for length before the next
+    // paint (queued calls come before Qt's paint requests). Line numbers
+    // move with later edits, so the range grows rather than shifts.
+    const int line =
+        static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position)));
+    // An insertion adds at most a line a byte.
+    const int reach = deletion ? 1 : static_cast<int>(std::min(length, 1L << 28)) + 1;
+    if (checkFirst_ < 0) {
+        checkFirst_ = line - 1;
+        checkLast_ = line + reach;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const int first = std::exchange(checkFirst_, -1);
+                CheckLines(first, checkLast_);
+            },
+            Qt::QueuedConnection);
+    } else {
+        checkFirst_ = std::min(checkFirst_, line - 1);
+        checkLast_ = std::min(std::max(checkLast_, line) + reach, 1 << 30);
+    }
     emit Changed();
+}
+
+namespace {
+
+long LineBytes(const TMemo& memo, int line)
+{
+    const auto at = static_cast<unsigned long>(line);
+    return Send(memo, QsciScintillaBase::SCI_GETLINEENDPOSITION, at) -
+           Send(memo, QsciScintillaBase::SCI_POSITIONFROMLINE, at);
+}
+
+int LineCount(const TMemo& memo)
+{
+    return static_cast<int>(Send(memo, QsciScintillaBase::SCI_GETLINECOUNT));
+}
+
+} // namespace
+
+bool TMemo::LineShown(int line) const
+{
+    return LineBytes(*this, line) <= LongestShownLine;
+}
+
+void TMemo::HideLongLines(const std::vector<long>& marks)
+{
+    int previous = -1;
+    for (const long mark : marks) {
+        const auto line =
+            static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(mark)));
+        if (line != previous && !LineShown(line)) {
+            SendScintilla(SCI_HIDELINES, static_cast<unsigned long>(line), line);
+            NoteHiddenLines(line - 1, line + 1);
+        }
+        previous = line;
+    }
+    KeepFirstLineOut();
+}
+
+void TMemo::CheckLines(int first, int last)
+{
+    first = std::max(first, 0);
+    last = std::min(last, LineCount(*this) - 1);
+    for (int line = first; line <= last; ++line) {
+        const bool shown = LineShown(line);
+        if (shown != (SendScintilla(SCI_GETLINEVISIBLE, static_cast<unsigned long>(line)) != 0))
+            SendScintilla(shown ? SCI_SHOWLINES : SCI_HIDELINES, static_cast<unsigned long>(line),
+                          line);
+    }
+    NoteHiddenLines(first - 1, last + 1);
+    KeepFirstLineOut();
+}
+
+// Scintilla never hides the first line; a long one is kept scrolled out of
+// view instead, with the caret out of it.
+void TMemo::KeepFirstLineOut()
+{
+    const bool out = !LineShown(0) && LineCount(*this) > 1;
+    SendScintilla(SCI_SETENDATLASTLINE, out ? 0UL : 1UL);
+    if (out && SendScintilla(SCI_GETFIRSTVISIBLELINE) == 0)
+        SendScintilla(SCI_SETFIRSTVISIBLELINE, 1UL);
+}
+
+std::string TMemo::NoteUnder(int line) const
+{
+    const auto length = SendScintilla(SCI_ANNOTATIONGETTEXT, static_cast<unsigned long>(line),
+                                      static_cast<const char*>(nullptr));
+    std::string note(static_cast<std::size_t>(std::max(length, 0L)), '\0');
+    if (length > 0)
+        SendScintilla(SCI_ANNOTATIONGETTEXT, static_cast<unsigned long>(line), note.data());
+    return note;
+}
+
+namespace {
+
+std::string NoteFor(long bytes)
+{
+    return "A line of " + std::to_string(bytes) + " bytes is not shown: it is too long to lay out.";
+}
+
+} // namespace
+
+// A hidden line is noted under the shown line before it, or, at the top of
+// the text, under the first shown line.
+void TMemo::NoteHiddenLines(int first, int last)
+{
+    const int count = LineCount(*this);
+    first = std::max(first, 0);
+    while (first > 0 && !LineShown(first))
+        --first;
+    last = std::min(last, count - 1);
+    for (int line = first; line <= last; ++line) {
+        if (!LineShown(line))
+            continue;
+        std::string note;
+        const auto add = [this, &note](int hidden) {
+            note += (note.empty() ? "" : "\n") + NoteFor(LineBytes(*this, hidden));
+        };
+        int before = line;
+        while (before > 0 && !LineShown(before - 1))
+            --before;
+        if (before == 0)
+            for (int hidden = 0; hidden < line; ++hidden)
+                add(hidden);
+        for (int hidden = line + 1; hidden < count && !LineShown(hidden); ++hidden)
+            add(hidden);
+        if (note != NoteUnder(line))
+            SendScintilla(SCI_ANNOTATIONSETTEXT, static_cast<unsigned long>(line),
+                          note.empty() ? nullptr : note.c_str());
+    }
+}
+
+bool TMemo::OnlyLineTooLong() const
+{
+    return LineCount(*this) == 1 && !LineShown(0);
+}
+
+void TMemo::paintEvent(QPaintEvent* event)
+{
+    if (OnlyLineTooLong()) {
+        // Nothing to show but the note.
+        QPainter painter(viewport());
+        painter.fillRect(viewport()->rect(), palette().base());
+        painter.drawText(viewport()->rect().adjusted(4, 4, -4, -4),
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                         QString::fromStdString(NoteFor(LineBytes(*this, 0))));
+        return;
+    }
+    if (!LineShown(0) && SendScintilla(SCI_GETFIRSTVISIBLELINE) == 0)
+        SendScintilla(SCI_SETFIRSTVISIBLELINE, 1UL);
+    QsciScintilla::paintEvent(event);
+}
+
+void TMemo::mousePressEvent(QMouseEvent* event)
+{
+    if (!OnlyLineTooLong())
+        QsciScintilla::mousePressEvent(event);
+}
+
+void TMemo::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if ((key == Qt::Key_Backspace || key == Qt::Key_Delete) &&
+        SelectHiddenLines(key == Qt::Key_Backspace))
+        return;
+    if (!LineShown(0) && KeyEntersFirstLine(*event))
+        return;
+    QsciScintilla::keyPressEvent(event);
+}
+
+// Keys that would take the caret into a long first line, which lays it out
+// as showing it would. Alone in the text, such a line can only be selected
+// whole and deleted.
+bool TMemo::KeyEntersFirstLine(const QKeyEvent& event)
+{
+    const int key = event.key();
+    const bool control = (event.modifiers() & Qt::ControlModifier) != 0;
+    if (OnlyLineTooLong()) {
+        if (control && key == Qt::Key_A) {
+            SendScintilla(SCI_SELECTALL);
+            return true;
+        }
+        const bool deletion = key == Qt::Key_Backspace || key == Qt::Key_Delete;
+        return !(deletion && SendScintilla(SCI_GETSELECTIONEMPTY) == 0);
+    }
+    const long caret = SendScintilla(SCI_GETCURRENTPOS);
+    const auto line =
+        static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(caret)));
+    const bool atLineStart =
+        caret == SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    switch (key) {
+    case Qt::Key_Home:
+        if (!control)
+            return false;
+        SendScintilla(SCI_GOTOLINE, 1UL);
+        return true;
+    case Qt::Key_Up:
+        return line <= 1;
+    case Qt::Key_PageUp:
+        return line - SendScintilla(SCI_LINESONSCREEN) <= 0;
+    case Qt::Key_Left:
+        return line <= 1 && atLineStart;
+    default:
+        return false;
+    }
+}
+
+// Backspace at the start of a line after hidden lines, or Delete at the end
+// of one before them, would join a hidden line and bring the caret into it,
+// which lays it out as showing it would. The hidden lines are selected
+// instead, so that the next key deletes them whole.
+bool TMemo::SelectHiddenLines(bool backwards)
+{
+    if (SendScintilla(SCI_GETSELECTIONEMPTY) == 0)
+        return false;
+    const long caret = SendScintilla(SCI_GETCURRENTPOS);
+    const auto line =
+        static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(caret)));
+    const auto position = [this](unsigned int message, int l) {
+        return static_cast<unsigned long>(SendScintilla(message, static_cast<unsigned long>(l)));
+    };
+    if (backwards) {
+        if (line == 0 || caret != static_cast<long>(position(SCI_POSITIONFROMLINE, line)) ||
+            LineShown(line - 1))
+            return false;
+        int first = line - 1;
+        while (first > 0 && !LineShown(first - 1))
+            --first;
+        SendScintilla(SCI_SETSEL, position(SCI_POSITIONFROMLINE, first), caret);
+    } else {
+        const int count = LineCount(*this);
+        if (line + 1 >= count ||
+            caret != static_cast<long>(position(SCI_GETLINEENDPOSITION, line)) ||
+            LineShown(line + 1))
+            return false;
+        int last = line + 1;
+        while (last + 1 < count && !LineShown(last + 1))
+            ++last;
+        SendScintilla(SCI_SETSEL, position(SCI_GETLINEENDPOSITION, last), caret);
+    }
+    return true;
 }
 
 AnsiString TEdit::Text() const

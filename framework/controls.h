@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string_view>
+#include <vector>
 
 class TMemo;
 
@@ -56,7 +57,7 @@ private:
     void BeforeChange(long position, long length, bool deletion);
     void Settle() const;
     // Puts a filled document in the text's place.
-    void Adopt(long document);
+    void Adopt(long document, const std::vector<long>& marks);
 
     struct PendingChange
     {
@@ -78,14 +79,40 @@ public:
 
     TStrings* const Lines;
 
+    // Lines longer than this many bytes are not shown: laying such a line
+    // out for a paint takes seconds (0.5 us a byte). A note under the line
+    // before says so.
+    static constexpr long LongestShownLine = 1 << 16;
+    bool LineShown(int line) const;
+    // The note shown for the hidden lines after `line`; empty for none.
+    std::string NoteUnder(int line) const;
+
 signals:
     // Any change of the text, typed or loaded.
     void Changed();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    friend class TStrings;
     void OnModified(long position, int modificationType, long length);
+    // Hides the long lines of a new text; `marks` are positions of which
+    // every long line holds one.
+    void HideLongLines(const std::vector<long>& marks);
+    // Lines [first, last] after an edit: long ones hidden, short ones shown.
+    void CheckLines(int first, int last);
+    void NoteHiddenLines(int first, int last);
+    bool SelectHiddenLines(bool backwards);
+    void KeepFirstLineOut();
+    bool OnlyLineTooLong() const;
+    bool KeyEntersFirstLine(const QKeyEvent& event);
 
     TStrings lines_;
+    int checkFirst_ = -1;
+    int checkLast_ = -1;
 };
 
 class TEdit : public QLineEdit

@@ -351,6 +351,100 @@ TEST(FilesDeathTest, FileTooLargeForTheMemoryLeftIsRefusedWholeAndOneThatFitsLoa
 }
 
 // Without OpenGL the view holds null handles; every call must take them.
+std::string NoteFor(long bytes)
+{
+    return "A line of " + std::to_string(bytes) + " bytes is not shown: it is too long to lay out.";
+}
+
+TEST_F(Framework, TextBoxHidesLinesTooLongToLayOut)
+{
+    constexpr long longest = TMemo::LongestShownLine;
+    const std::string shown(longest, '7');
+    std::string shortLines; // up to just short of a load piece, so that the long line spans two
+    while (shortLines.size() < (1u << 20) - 100)
+        shortLines += "1 2 3\n";
+    const int before = static_cast<int>(shortLines.size() / 6);
+    const struct
+    {
+        std::string text;
+        std::vector<int> hidden;
+    } rows[] = {
+        {"1 2 3\n" + shown + "\n4 5 6", {}},
+        {"1 2 3\n" + shown + "8\n4 5 6", {1}},
+        {shown + "8", {0}},
+        {"1\r" + shown + shown + "\r2\r" + shown + "8", {1, 3}},
+        {"1\r\n" + shown + "8\r\n\r\n" + shown + shown + "\n", {1, 3}},
+        {shortLines + shown + "8\n1 2 3", {before}},
+    };
+    TMemo memo;
+    for (const auto& r : rows) {
+        memo.Lines->SetText(r.text);
+        ASSERT_EQ(memo.Lines->Text(), r.text);
+        std::vector<int> hidden;
+        for (int line = 0; line < memo.Lines->TextLineCount(); ++line)
+            if (!memo.LineShown(line))
+                hidden.push_back(line);
+        EXPECT_EQ(hidden, r.hidden) << r.text.substr(0, 20);
+    }
+    // The note sits under the line before, or under the first shown line.
+    memo.Lines->SetText("1 2 3\n" + shown + "8\n" + shown + "88\n4 5 6");
+    EXPECT_EQ(memo.NoteUnder(0), NoteFor(longest + 1) + "\n" + NoteFor(longest + 2));
+    EXPECT_EQ(memo.NoteUnder(3), "");
+    memo.Lines->SetText(shown + "8\n4 5 6");
+    EXPECT_EQ(memo.NoteUnder(1), NoteFor(longest + 1));
+    EXPECT_EQ(memo.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), longest + 2)
+        << "the caret left in the hidden line";
+}
+
+TEST_F(Framework, TextBoxEditsHideAndShowLinesAndKeysTakeHiddenLinesWhole)
+{
+    TMemo memo;
+    const auto position = [&memo](int line, bool end) {
+        return memo.SendScintilla(end ? QsciScintillaBase::SCI_GETLINEENDPOSITION
+                                      : QsciScintillaBase::SCI_POSITIONFROMLINE,
+                                  static_cast<unsigned long>(line));
+    };
+    memo.Lines->SetText("1 2 3\n4 5 6\n7 8 9");
+    const std::string filling(TMemo::LongestShownLine, 'x');
+    memo.SendScintilla(QsciScintillaBase::SCI_INSERTTEXT,
+                       static_cast<unsigned long>(position(1, false)), filling.c_str());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(memo.LineShown(1));
+    EXPECT_EQ(memo.NoteUnder(0), NoteFor(TMemo::LongestShownLine + 5));
+    memo.SendScintilla(QsciScintillaBase::SCI_DELETERANGE,
+                       static_cast<unsigned long>(position(1, false)), 5L); // the longest shown
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(memo.LineShown(1));
+    EXPECT_EQ(memo.NoteUnder(0), "");
+
+    const std::string hidden = filling + "xx";
+    const struct
+    {
+        Qt::Key key;
+        int line; // where the caret is: the start of the line, or the end for Delete
+        std::string selected;
+    } keys[] = {
+        {Qt::Key_Backspace, 2, hidden + "\n"},
+        {Qt::Key_Delete, 0, "\n" + hidden},
+    };
+    for (const auto& k : keys) {
+        memo.Lines->SetText("1 2 3\n" + hidden + "\n4 5 6");
+        memo.SendScintilla(QsciScintillaBase::SCI_GOTOPOS,
+                           static_cast<unsigned long>(position(k.line, k.key == Qt::Key_Delete)));
+        QTest::keyClick(&memo, k.key);
+        EXPECT_EQ(memo.selectedText().toStdString(), k.selected);
+        QTest::keyClick(&memo, k.key);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(memo.Lines->Text(), "1 2 3\n4 5 6");
+        EXPECT_EQ(memo.NoteUnder(0), "");
+    }
+    // Elsewhere the keys are as ever.
+    memo.SendScintilla(QsciScintillaBase::SCI_GOTOPOS,
+                       static_cast<unsigned long>(position(1, false)));
+    QTest::keyClick(&memo, Qt::Key_Backspace);
+    EXPECT_EQ(memo.Lines->Text(), "1 2 34 5 6");
+}
+
 TEST(Wgl, NullHandlesAreRefusedOrIgnored)
 {
     const PIXELFORMATDESCRIPTOR descriptor{};
