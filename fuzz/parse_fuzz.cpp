@@ -116,10 +116,10 @@ std::uint64_t Bits(double v)
     return b;
 }
 
-std::string NotAFloat(const std::string& field)
+std::string Shown(const std::string& text)
 {
     std::string shown;
-    for (const char c : field) {
+    for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
         if (u < 32 || u == 127) {
             char escaped[8];
@@ -128,6 +128,24 @@ std::string NotAFloat(const std::string& field)
         } else {
             shown += c;
         }
+    }
+    return shown;
+}
+
+// Over 256 bytes, a field shows its first and last 120, each end moved to
+// the start of a UTF-8 character.
+std::string NotAFloat(const std::string& field)
+{
+    std::string shown = Shown(field);
+    if (field.size() > 256) {
+        const auto start = [&field](std::size_t at) {
+            while (at > 0 && (static_cast<unsigned char>(field[at]) >> 6) == 2)
+                at--;
+            return at;
+        };
+        const std::size_t head = start(120);
+        const std::size_t tail = start(field.size() - 120);
+        shown = Shown(field.substr(0, head)) + "..." + Shown(field.substr(tail));
     }
     return "'" + shown + "' is not a valid floating point value";
 }
