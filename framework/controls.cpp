@@ -487,11 +487,16 @@ bool TMemo::KeyEntersFirstLine(const QKeyEvent& event)
     const bool atLineStart =
         caret == SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
     switch (key) {
-    case Qt::Key_Home:
+    case Qt::Key_Home: {
         if (!control)
             return false;
-        SendScintilla(SCI_GOTOLINE, 1UL);
+        // To the start of the second line instead, selecting as the key would.
+        const long second = SendScintilla(SCI_POSITIONFROMLINE, 1UL);
+        const long anchor =
+            (event.modifiers() & Qt::ShiftModifier) != 0 ? SendScintilla(SCI_GETANCHOR) : second;
+        SendScintilla(SCI_SETSEL, static_cast<unsigned long>(anchor), second);
         return true;
+    }
     case Qt::Key_Up:
         return line <= 1;
     case Qt::Key_PageUp:

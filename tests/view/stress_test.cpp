@@ -324,9 +324,11 @@ TEST_F(Stress, LinesOf100MegabytesLoadAndTheProgramAnswers)
         // of the text box 47 s).
         EXPECT_TRUE(Answers([] {})) << f.before << "<100 MB>" << f.after;
         EXPECT_TRUE(Answers([&memo] {
-            for (const auto& key : {QKeyCombination(Qt::Key_Up), QKeyCombination(Qt::Key_PageUp),
-                                    QKeyCombination(Qt::ControlModifier, Qt::Key_Home),
-                                    QKeyCombination(Qt::Key_Left), QKeyCombination(Qt::Key_End)}) {
+            for (const auto& key :
+                 {QKeyCombination(Qt::Key_Up), QKeyCombination(Qt::Key_PageUp),
+                  QKeyCombination(Qt::ControlModifier, Qt::Key_Home),
+                  QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Home),
+                  QKeyCombination(Qt::Key_Left), QKeyCombination(Qt::Key_End)}) {
                 QTest::keyClick(&memo, key.key(), key.keyboardModifiers());
                 RunLoopFor(50);
             }
