@@ -3,6 +3,8 @@
 #include "application.h"
 #include "files.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -463,7 +465,50 @@ void TMemo::keyPressEvent(QKeyEvent* event)
         return;
     if (!LineShown(0) && KeyEntersFirstLine(*event))
         return;
+    if (event->matches(QKeySequence::Paste) && PasteLongText())
+        return;
     QsciScintilla::keyPressEvent(event);
+}
+
+// Scintilla's paste leaves the caret at the end of the text pasted, and
+// showing the caret lays its line out: a line too long to show would be laid
+// out once, however long. Long text is pasted here instead, its long lines
+// hidden before the caret is shown outside them.
+bool TMemo::PasteLongText()
+{
+    bool rectangular = false;
+    const QByteArray bytes = fromMimeData(QApplication::clipboard()->mimeData(), rectangular);
+    if (rectangular || bytes.size() <= LongestShownLine)
+        return false;
+    SendScintilla(SCI_BEGINUNDOACTION);
+    const long start = SendScintilla(SCI_GETSELECTIONSTART);
+    SendScintilla(SCI_DELETERANGE, static_cast<unsigned long>(start),
+                  SendScintilla(SCI_GETSELECTIONEND) - start);
+    // Moves the caret to the end of the text without showing it.
+    SendScintilla(SCI_ADDTEXT, static_cast<unsigned long>(bytes.size()), bytes.constData());
+    const auto lineOf = [this](long position) {
+        return static_cast<int>(
+            SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position)));
+    };
+    const int first = lineOf(start);
+    int line = lineOf(SendScintilla(SCI_GETCURRENTPOS));
+    CheckLines(first - 1, line + 1);
+    if (!LineShown(line)) {
+        const int count = LineCount(*this);
+        int shown = line;
+        while (shown + 1 < count && !LineShown(shown))
+            ++shown;
+        while (shown > 0 && !LineShown(shown))
+            --shown;
+        SendScintilla(SCI_SETEMPTYSELECTION,
+                      static_cast<unsigned long>(
+                          SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(shown))));
+        line = shown;
+    }
+    if (LineShown(line))
+        SendScintilla(SCI_SCROLLCARET);
+    SendScintilla(SCI_ENDUNDOACTION);
+    return true;
 }
 
 // Keys that would take the caret into a long first line, which lays it out

@@ -109,6 +109,7 @@ private:
     void KeepFirstLineOut();
     bool OnlyLineTooLong() const;
     bool KeyEntersFirstLine(const QKeyEvent& event);
+    bool PasteLongText();
 
     TStrings lines_;
     int checkFirst_ = -1;

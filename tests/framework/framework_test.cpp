@@ -6,6 +6,7 @@
 #include "wgl.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
@@ -438,6 +439,19 @@ TEST_F(Framework, TextBoxEditsHideAndShowLinesAndKeysTakeHiddenLinesWhole)
         EXPECT_EQ(memo.Lines->Text(), "1 2 3\n4 5 6");
         EXPECT_EQ(memo.NoteUnder(0), "");
     }
+    // Pasted, a long line is hidden before the caret is shown, outside it.
+    memo.Lines->SetText("1 2 3\n4 5 6");
+    memo.SendScintilla(QsciScintillaBase::SCI_GOTOPOS,
+                       static_cast<unsigned long>(position(1, false)));
+    QApplication::clipboard()->setText(QString::fromStdString("7 8 9\n" + hidden));
+    QTest::keyClick(&memo, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(memo.Lines->Text(), "1 2 3\n7 8 9\n" + hidden + "4 5 6");
+    EXPECT_FALSE(memo.LineShown(2));
+    EXPECT_EQ(memo.NoteUnder(1), NoteFor(static_cast<long>(hidden.size()) + 5));
+    EXPECT_EQ(memo.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), position(1, false));
+    memo.SendScintilla(QsciScintillaBase::SCI_UNDO);
+    EXPECT_EQ(memo.Lines->Text(), "1 2 3\n4 5 6") << "the paste is one step to undo";
+
     // Elsewhere the keys are as ever.
     memo.SendScintilla(QsciScintillaBase::SCI_GOTOPOS,
                        static_cast<unsigned long>(position(1, false)));
