@@ -465,9 +465,17 @@ void TMemo::keyPressEvent(QKeyEvent* event)
         return;
     if (!LineShown(0) && KeyEntersFirstLine(*event))
         return;
-    if (event->matches(QKeySequence::Paste) && PasteLongText())
+    if (event->matches(QKeySequence::Paste)) {
+        paste();
         return;
+    }
     QsciScintilla::keyPressEvent(event);
+}
+
+void TMemo::paste()
+{
+    if (!PasteLongText())
+        QsciScintilla::paste();
 }
 
 // Scintilla's paste leaves the caret at the end of the text pasted, and

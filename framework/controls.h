@@ -91,6 +91,10 @@ signals:
     // Any change of the text, typed or loaded.
     void Changed();
 
+public slots:
+    // The context menu's paste too.
+    void paste() override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
