@@ -3,16 +3,13 @@
 #include "application.h"
 #include "files.h"
 
-#include <QApplication>
-#include <QClipboard>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFile>
 #include <QFileDialog>
-#include <QKeyEvent>
-#include <QPainter>
 #include <QProgressDialog>
 
 #include <cstring>
-#include <utility>
 
 namespace {
 
@@ -36,6 +33,19 @@ void UseTextOnlyDocument(QsciScintillaBase& editor)
                              static_cast<long>(QsciScintillaBase::SC_DOCUMENTOPTION_STYLES_NONE));
     editor.SendScintilla(QsciScintillaBase::SCI_SETDOCPOINTER, 0UL, document);
     editor.SendScintilla(QsciScintillaBase::SCI_RELEASEDOCUMENT, 0UL, document);
+}
+
+// Qt makes a widget's accessible interface whenever one is asked for, with
+// or without an assistive technology listening, and QScintilla's counts the
+// characters from the start of the text up to the caret at every caret move:
+// 0.4 s a key at the end of 100 MB. Without a listener the text box has a
+// plain one.
+QAccessibleInterface* PlainTextBoxAccessible(const QString& /*className*/, QObject* object)
+{
+    auto* memo = qobject_cast<TMemo*>(object);
+    if (memo && !QAccessible::isActive())
+        return new QAccessibleWidget(memo, QAccessible::EditableText);
+    return nullptr;
 }
 
 } // namespace
@@ -207,15 +217,12 @@ void TStrings::Adopt(long document, const std::vector<long>& marks)
     Send(memo_, QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
     Send(memo_, QsciScintillaBase::SCI_SETSAVEPOINT);
     memo_.HideLongLines(marks);
-    // The caret in a hidden line would have it laid out at every paint, and
-    // going to a line lays it out.
-    int line = 0;
-    while (line + 1 < TextLineCount() && !memo_.LineShown(line))
-        ++line;
-    if (memo_.LineShown(line))
-        Send(memo_, QsciScintillaBase::SCI_GOTOLINE, static_cast<unsigned long>(line));
-    else
+    // Going to a line lays it out: the caret goes to the first shown one.
+    if (memo_.NoLineShown())
         Send(memo_, QsciScintillaBase::SCI_SETEMPTYSELECTION, 0);
+    else
+        Send(memo_, QsciScintillaBase::SCI_GOTOLINE,
+             static_cast<unsigned long>(memo_.FirstShownLine()));
     if (OnChange)
         OnChange(0, before, TextLineCount());
     emit memo_.Changed();
@@ -266,6 +273,11 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
 
 TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*this)
 {
+    // Asked after QScintilla's, which the first of its editors installs.
+    [[maybe_unused]] static const bool plainAccessible = [] {
+        QAccessible::installFactory(PlainTextBoxAccessible);
+        return true;
+    }();
     // A plain text box: no lexer, margins or wrapping, scroll bars both ways.
     UseTextOnlyDocument(*this);
     setUtf8(true);
@@ -304,14 +316,15 @@ void TMemo::OnModified(long position, int modificationType, long length)
         static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position)));
     // An insertion adds at most a line a byte.
     const int reach = deletion ? 1 : static_cast<int>(std::min(length, 1L << 28)) + 1;
-    if (checkFirst_ < 0) {
+    if (!checkQueued_) {
+        checkQueued_ = true;
         checkFirst_ = line - 1;
         checkLast_ = line + reach;
         QMetaObject::invokeMethod(
             this,
             [this] {
-                const int first = std::exchange(checkFirst_, -1);
-                CheckLines(first, checkLast_);
+                checkQueued_ = false;
+                CheckLines(checkFirst_, checkLast_);
             },
             Qt::QueuedConnection);
     } else {
@@ -319,282 +332,6 @@ void TMemo::OnModified(long position, int modificationType, long length)
         checkLast_ = std::min(std::max(checkLast_, line) + reach, 1 << 30);
     }
     emit Changed();
-}
-
-namespace {
-
-long LineBytes(const TMemo& memo, int line)
-{
-    const auto at = static_cast<unsigned long>(line);
-    return Send(memo, QsciScintillaBase::SCI_GETLINEENDPOSITION, at) -
-           Send(memo, QsciScintillaBase::SCI_POSITIONFROMLINE, at);
-}
-
-int LineCount(const TMemo& memo)
-{
-    return static_cast<int>(Send(memo, QsciScintillaBase::SCI_GETLINECOUNT));
-}
-
-} // namespace
-
-bool TMemo::LineShown(int line) const
-{
-    return LineBytes(*this, line) <= LongestShownLine;
-}
-
-void TMemo::HideLongLines(const std::vector<long>& marks)
-{
-    int previous = -1;
-    for (const long mark : marks) {
-        const auto line =
-            static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(mark)));
-        if (line != previous && !LineShown(line)) {
-            SendScintilla(SCI_HIDELINES, static_cast<unsigned long>(line), line);
-            NoteHiddenLines(line - 1, line + 1);
-        }
-        previous = line;
-    }
-    KeepFirstLineOut();
-}
-
-void TMemo::CheckLines(int first, int last)
-{
-    first = std::max(first, 0);
-    last = std::min(last, LineCount(*this) - 1);
-    for (int line = first; line <= last; ++line) {
-        const bool shown = LineShown(line);
-        if (shown != (SendScintilla(SCI_GETLINEVISIBLE, static_cast<unsigned long>(line)) != 0))
-            SendScintilla(shown ? SCI_SHOWLINES : SCI_HIDELINES, static_cast<unsigned long>(line),
-                          line);
-    }
-    NoteHiddenLines(first - 1, last + 1);
-    KeepFirstLineOut();
-}
-
-// Scintilla never hides the first line; a long one is kept scrolled out of
-// view instead, with the caret out of it.
-void TMemo::KeepFirstLineOut()
-{
-    const bool out = !LineShown(0) && LineCount(*this) > 1;
-    SendScintilla(SCI_SETENDATLASTLINE, out ? 0UL : 1UL);
-    if (out && SendScintilla(SCI_GETFIRSTVISIBLELINE) == 0)
-        SendScintilla(SCI_SETFIRSTVISIBLELINE, 1UL);
-}
-
-std::string TMemo::NoteUnder(int line) const
-{
-    const auto length = SendScintilla(SCI_ANNOTATIONGETTEXT, static_cast<unsigned long>(line),
-                                      static_cast<const char*>(nullptr));
-    std::string note(static_cast<std::size_t>(std::max(length, 0L)), '\0');
-    if (length > 0)
-        SendScintilla(SCI_ANNOTATIONGETTEXT, static_cast<unsigned long>(line), note.data());
-    return note;
-}
-
-namespace {
-
-std::string NoteFor(long bytes)
-{
-    return "A line of " + std::to_string(bytes) + " bytes is not shown: it is too long to lay out.";
-}
-
-} // namespace
-
-// A hidden line is noted under the shown line before it, or, at the top of
-// the text, under the first shown line.
-void TMemo::NoteHiddenLines(int first, int last)
-{
-    const int count = LineCount(*this);
-    first = std::max(first, 0);
-    while (first > 0 && !LineShown(first))
-        --first;
-    last = std::min(last, count - 1);
-    for (int line = first; line <= last; ++line) {
-        if (!LineShown(line))
-            continue;
-        std::string note;
-        const auto add = [this, &note](int hidden) {
-            note += (note.empty() ? "" : "\n") + NoteFor(LineBytes(*this, hidden));
-        };
-        int before = line;
-        while (before > 0 && !LineShown(before - 1))
-            --before;
-        if (before == 0)
-            for (int hidden = 0; hidden < line; ++hidden)
-                add(hidden);
-        for (int hidden = line + 1; hidden < count && !LineShown(hidden); ++hidden)
-            add(hidden);
-        if (note != NoteUnder(line))
-            SendScintilla(SCI_ANNOTATIONSETTEXT, static_cast<unsigned long>(line),
-                          note.empty() ? nullptr : note.c_str());
-    }
-}
-
-bool TMemo::OnlyLineTooLong() const
-{
-    return LineCount(*this) == 1 && !LineShown(0);
-}
-
-void TMemo::paintEvent(QPaintEvent* event)
-{
-    if (OnlyLineTooLong()) {
-        // Nothing to show but the note.
-        QPainter painter(viewport());
-        painter.fillRect(viewport()->rect(), palette().base());
-        painter.drawText(viewport()->rect().adjusted(4, 4, -4, -4),
-                         Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                         QString::fromStdString(NoteFor(LineBytes(*this, 0))));
-        return;
-    }
-    if (!LineShown(0) && SendScintilla(SCI_GETFIRSTVISIBLELINE) == 0)
-        SendScintilla(SCI_SETFIRSTVISIBLELINE, 1UL);
-    QsciScintilla::paintEvent(event);
-}
-
-void TMemo::mousePressEvent(QMouseEvent* event)
-{
-    if (!OnlyLineTooLong())
-        QsciScintilla::mousePressEvent(event);
-}
-
-void TMemo::keyPressEvent(QKeyEvent* event)
-{
-    const int key = event->key();
-    if ((key == Qt::Key_Backspace || key == Qt::Key_Delete) &&
-        SelectHiddenLines(key == Qt::Key_Backspace))
-        return;
-    if (!LineShown(0) && KeyEntersFirstLine(*event))
-        return;
-    if (event->matches(QKeySequence::Paste)) {
-        paste();
-        return;
-    }
-    QsciScintilla::keyPressEvent(event);
-}
-
-void TMemo::paste()
-{
-    if (!PasteLongText())
-        QsciScintilla::paste();
-}
-
-// Scintilla's paste leaves the caret at the end of the text pasted, and
-// showing the caret lays its line out: a line too long to show would be laid
-// out once, however long. Long text is pasted here instead, its long lines
-// hidden before the caret is shown outside them.
-bool TMemo::PasteLongText()
-{
-    bool rectangular = false;
-    const QByteArray bytes = fromMimeData(QApplication::clipboard()->mimeData(), rectangular);
-    if (rectangular || bytes.size() <= LongestShownLine)
-        return false;
-    SendScintilla(SCI_BEGINUNDOACTION);
-    const long start = SendScintilla(SCI_GETSELECTIONSTART);
-    SendScintilla(SCI_DELETERANGE, static_cast<unsigned long>(start),
-                  SendScintilla(SCI_GETSELECTIONEND) - start);
-    // Moves the caret to the end of the text without showing it.
-    SendScintilla(SCI_ADDTEXT, static_cast<unsigned long>(bytes.size()), bytes.constData());
-    const auto lineOf = [this](long position) {
-        return static_cast<int>(
-            SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position)));
-    };
-    const int first = lineOf(start);
-    int line = lineOf(SendScintilla(SCI_GETCURRENTPOS));
-    CheckLines(first - 1, line + 1);
-    if (!LineShown(line)) {
-        const int count = LineCount(*this);
-        int shown = line;
-        while (shown + 1 < count && !LineShown(shown))
-            ++shown;
-        while (shown > 0 && !LineShown(shown))
-            --shown;
-        SendScintilla(SCI_SETEMPTYSELECTION,
-                      static_cast<unsigned long>(
-                          SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(shown))));
-        line = shown;
-    }
-    if (LineShown(line))
-        SendScintilla(SCI_SCROLLCARET);
-    SendScintilla(SCI_ENDUNDOACTION);
-    return true;
-}
-
-// Keys that would take the caret into a long first line, which lays it out
-// as showing it would. Alone in the text, such a line can only be selected
-// whole and deleted.
-bool TMemo::KeyEntersFirstLine(const QKeyEvent& event)
-{
-    const int key = event.key();
-    const bool control = (event.modifiers() & Qt::ControlModifier) != 0;
-    if (OnlyLineTooLong()) {
-        if (control && key == Qt::Key_A) {
-            SendScintilla(SCI_SELECTALL);
-            return true;
-        }
-        const bool deletion = key == Qt::Key_Backspace || key == Qt::Key_Delete;
-        return !(deletion && SendScintilla(SCI_GETSELECTIONEMPTY) == 0);
-    }
-    const long caret = SendScintilla(SCI_GETCURRENTPOS);
-    const auto line =
-        static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(caret)));
-    const bool atLineStart =
-        caret == SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
-    switch (key) {
-    case Qt::Key_Home: {
-        if (!control)
-            return false;
-        // To the start of the second line instead, selecting as the key would.
-        const long second = SendScintilla(SCI_POSITIONFROMLINE, 1UL);
-        const long anchor =
-            (event.modifiers() & Qt::ShiftModifier) != 0 ? SendScintilla(SCI_GETANCHOR) : second;
-        SendScintilla(SCI_SETSEL, static_cast<unsigned long>(anchor), second);
-        return true;
-    }
-    case Qt::Key_Up:
-        return line <= 1;
-    case Qt::Key_PageUp:
-        return line - SendScintilla(SCI_LINESONSCREEN) <= 0;
-    case Qt::Key_Left:
-        return line <= 1 && atLineStart;
-    default:
-        return false;
-    }
-}
-
-// Backspace at the start of a line after hidden lines, or Delete at the end
-// of one before them, would join a hidden line and bring the caret into it,
-// which lays it out as showing it would. The hidden lines are selected
-// instead, so that the next key deletes them whole.
-bool TMemo::SelectHiddenLines(bool backwards)
-{
-    if (SendScintilla(SCI_GETSELECTIONEMPTY) == 0)
-        return false;
-    const long caret = SendScintilla(SCI_GETCURRENTPOS);
-    const auto line =
-        static_cast<int>(SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(caret)));
-    const auto position = [this](unsigned int message, int l) {
-        return static_cast<unsigned long>(SendScintilla(message, static_cast<unsigned long>(l)));
-    };
-    if (backwards) {
-        if (line == 0 || caret != static_cast<long>(position(SCI_POSITIONFROMLINE, line)) ||
-            LineShown(line - 1))
-            return false;
-        int first = line - 1;
-        while (first > 0 && !LineShown(first - 1))
-            --first;
-        SendScintilla(SCI_SETSEL, position(SCI_POSITIONFROMLINE, first), caret);
-    } else {
-        const int count = LineCount(*this);
-        if (line + 1 >= count ||
-            caret != static_cast<long>(position(SCI_GETLINEENDPOSITION, line)) ||
-            LineShown(line + 1))
-            return false;
-        int last = line + 1;
-        while (last + 1 < count && !LineShown(last + 1))
-            ++last;
-        SendScintilla(SCI_SETSEL, position(SCI_GETLINEENDPOSITION, last), caret);
-    }
-    return true;
 }
 
 AnsiString TEdit::Text() const

@@ -79,26 +79,31 @@ public:
 
     TStrings* const Lines;
 
-    // Lines longer than this many bytes are not shown: laying such a line
-    // out for a paint takes seconds (0.5 us a byte). A note under the line
-    // before says so.
+    // Lines longer than this many bytes are kept out of view (longlines.cpp).
     static constexpr long LongestShownLine = 1 << 16;
     bool LineShown(int line) const;
+    bool NoLineShown() const;
+    int FirstShownLine() const;
+    int LastShownLine() const;
     // The note shown for the hidden lines after `line`; empty for none.
     std::string NoteUnder(int line) const;
-
-signals:
-    // Any change of the text, typed or loaded.
-    void Changed();
 
 public slots:
     // The context menu's paste too.
     void paste() override;
 
+signals:
+    // Any change of the text, typed or loaded.
+    void Changed();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 private:
     friend class TStrings;
@@ -109,15 +114,15 @@ private:
     // Lines [first, last] after an edit: long ones hidden, short ones shown.
     void CheckLines(int first, int last);
     void NoteHiddenLines(int first, int last);
-    bool SelectHiddenLines(bool backwards);
     void KeepFirstLineOut();
-    bool OnlyLineTooLong() const;
-    bool KeyEntersFirstLine(const QKeyEvent& event);
+    bool SelectHiddenLines(bool backwards);
+    bool KeepCaretOut(const QKeyEvent& event);
     bool PasteLongText();
 
     TStrings lines_;
-    int checkFirst_ = -1;
-    int checkLast_ = -1;
+    bool checkQueued_ = false;
+    int checkFirst_ = 0;
+    int checkLast_ = 0;
 };
 
 class TEdit : public QLineEdit

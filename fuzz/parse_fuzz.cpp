@@ -132,14 +132,15 @@ std::string Shown(const std::string& text)
     return shown;
 }
 
-// Over 256 bytes, a field shows its first and last 120, each end moved to
-// the start of a UTF-8 character.
+// Over 256 bytes, a field shows its first and last 120, each end moved back
+// to the start of a UTF-8 character, by three bytes at most.
 std::string NotAFloat(const std::string& field)
 {
     std::string shown = Shown(field);
     if (field.size() > 256) {
         const auto start = [&field](std::size_t at) {
-            while (at > 0 && (static_cast<unsigned char>(field[at]) >> 6) == 2)
+            for (int back = 0;
+                 back < 3 && at > 0 && (static_cast<unsigned char>(field[at]) >> 6) == 2; back++)
                 at--;
             return at;
         };

@@ -82,10 +82,12 @@ std::string Printable(std::string_view text)
 // field of a hundred megabytes into every report would stall the program.
 constexpr std::size_t kQuotedEnd = 120;
 
-// `at` moved back to the start of a UTF-8 character, so a cut splits none.
+// `at` moved back to the start of a UTF-8 character, so a cut splits none;
+// no further than a character's length, as text need not be UTF-8.
 std::size_t CharacterStart(std::string_view text, std::size_t at)
 {
-    while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0u) == 0x80u)
+    for (int step = 0;
+         step < 3 && at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0u) == 0x80u; ++step)
         --at;
     return at;
 }

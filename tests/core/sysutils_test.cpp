@@ -172,6 +172,9 @@ TEST(StrToFloat, Table)
          bad("a" + Repeat("\xC3\xA9", 59) + "..." + Repeat("\xC3\xA9", 60))},
         {std::string(100 << 20, '\1'), '.',
          bad(Repeat(R"(\x01)", 120) + "..." + Repeat(R"(\x01)", 120))},
+        // Not UTF-8: the cut moves back by a character's length at most.
+        {std::string(1000, '\xA0'), '.',
+         bad(std::string(117, '\xA0') + "..." + std::string(123, '\xA0'))},
         {"1\0"s, '.', bad(R"(1\x00)")},
         {"\t1\x7f", '.', bad(R"(\x091\x7F)")},
         {"1\xC3\xA9", '.', bad("1\xC3\xA9")},

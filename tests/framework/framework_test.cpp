@@ -459,6 +459,85 @@ TEST_F(Framework, TextBoxEditsHideAndShowLinesAndKeysTakeHiddenLinesWhole)
     EXPECT_EQ(memo.Lines->Text(), "1 2 34 5 6");
 }
 
+TEST_F(Framework, TextBoxKeepsTheCaretAndThePointerOutOfLongLines)
+{
+    const std::string tooLong(TMemo::LongestShownLine + 1, 'x');
+    const std::string texts[] = {tooLong + "\n" + tooLong + "\n1 2 3\n4 5 6",
+                                 "1 2 3\n4 5 6\n" + tooLong, "1 2 3\n" + tooLong + "\n" + tooLong,
+                                 tooLong + "\n1 2 3\n" + tooLong, tooLong + "\n" + tooLong};
+    using K = QKeyCombination;
+    const Qt::KeyboardModifiers control = Qt::ControlModifier;
+    const Qt::KeyboardModifiers both = Qt::ControlModifier | Qt::ShiftModifier;
+    const K keys[] = {K(Qt::Key_Up),
+                      K(Qt::Key_Down),
+                      K(Qt::Key_PageUp),
+                      K(Qt::Key_PageDown),
+                      K(Qt::Key_Left),
+                      K(Qt::Key_Right),
+                      K(control, Qt::Key_Left),
+                      K(control, Qt::Key_Right),
+                      K(Qt::Key_Home),
+                      K(Qt::Key_End),
+                      K(control, Qt::Key_Home),
+                      K(control, Qt::Key_End),
+                      K(both, Qt::Key_Home),
+                      K(both, Qt::Key_End),
+                      K(Qt::ShiftModifier, Qt::Key_Down),
+                      K(control, Qt::Key_BracketLeft),
+                      K(control, Qt::Key_BracketRight)};
+    TMemo memo;
+    memo.resize(400, 300);
+    memo.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&memo));
+    const auto caretLine = [&memo] {
+        return static_cast<int>(memo.SendScintilla(
+            QsciScintillaBase::SCI_LINEFROMPOSITION,
+            static_cast<unsigned long>(memo.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS))));
+    };
+    for (const std::string& text : texts) {
+        memo.Lines->SetText(text);
+        const int lines = memo.Lines->TextLineCount();
+        const std::string layout =
+            std::to_string(text.size()) + " bytes, " + std::to_string(lines) + " lines";
+        if (memo.NoLineShown()) {
+            for (const K key : keys)
+                QTest::keyClick(&memo, key.key(), key.keyboardModifiers());
+            QTest::mouseClick(memo.viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+            EXPECT_EQ(memo.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS), 0) << layout;
+            continue;
+        }
+        for (int line = 0; line < lines; ++line) {
+            if (!memo.LineShown(line))
+                continue;
+            for (const unsigned int where : {QsciScintillaBase::SCI_POSITIONFROMLINE,
+                                             QsciScintillaBase::SCI_GETLINEENDPOSITION}) {
+                for (const K key : keys) {
+                    memo.SendScintilla(QsciScintillaBase::SCI_SETEMPTYSELECTION,
+                                       static_cast<unsigned long>(memo.SendScintilla(
+                                           where, static_cast<unsigned long>(line))));
+                    QTest::keyClick(&memo, key.key(), key.keyboardModifiers());
+                    EXPECT_TRUE(memo.LineShown(caretLine()))
+                        << layout << ": " << QKeySequence(key).toString().toStdString()
+                        << " from line " << line;
+                }
+            }
+        }
+        // A click below the text, and all selected and then left.
+        QTest::mouseClick(memo.viewport(), Qt::LeftButton, {},
+                          QPoint(20, memo.viewport()->height() - 5));
+        EXPECT_TRUE(memo.LineShown(caretLine())) << layout << ": a click below the text";
+        QTest::keyClick(&memo, Qt::Key_A, Qt::ControlModifier);
+        EXPECT_EQ(memo.selectedText().size(), static_cast<qsizetype>(text.size())) << layout;
+        for (const Qt::Key key : {Qt::Key_Right, Qt::Key_Down}) {
+            QTest::keyClick(&memo, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(&memo, key);
+            EXPECT_TRUE(memo.LineShown(caretLine()))
+                << layout << ": all selected, then " << QKeySequence(key).toString().toStdString();
+        }
+        EXPECT_EQ(memo.Lines->Text(), text) << "a key changed the text";
+    }
+}
+
 TEST(Wgl, NullHandlesAreRefusedOrIgnored)
 {
     const PIXELFORMATDESCRIPTOR descriptor{};

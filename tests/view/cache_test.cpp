@@ -124,6 +124,13 @@ public:
                                       cache_.Vertices().begin() +
                                           static_cast<std::ptrdiff_t>(good) * 3);
         ASSERT_EQ(kept, pass.vertices) << "step " << step << " text '" << lines.Text() << "'";
+        // Another frame with no edit converts nothing again.
+        const unsigned failures = cache_.Failures();
+        ASSERT_EQ(cache_.Update(
+                      lines.TextLineCount(), lines.Count(),
+                      [&lines](int b, int e) { return lines.Range(b, e); }, '.'),
+                  good);
+        ASSERT_EQ(cache_.Failures(), failures) << "step " << step << ": a bad line converted again";
         // The view keeps a bad line's error while no new failure is counted.
         const std::string bad = good < lines.Count() ? lines.Strings(good) : "";
         if (good < lines.Count() && cache_.Failures() == failures_) {
