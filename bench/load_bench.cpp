@@ -7,6 +7,7 @@
 #include "cloud_text.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 
 #include <chrono>
 #include <cstdio>
@@ -58,6 +59,24 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents();
     const auto shown = std::chrono::steady_clock::now();
 
+    // A key in the text box at the end of the text, with its paint: work
+    // there must not grow with the text before it.
+    TMemo& memo = *control_Form->Memo1;
+    memo.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
+    memo.setFocus();
+    RunFor(std::chrono::milliseconds(200));
+    constexpr int kKeys = 20;
+    const auto keysStart = std::chrono::steady_clock::now();
+    for (int i = 0; i < kKeys; ++i) {
+        QKeyEvent press(QEvent::KeyPress, i % 2 ? Qt::Key_Down : Qt::Key_Up, Qt::NoModifier);
+        QCoreApplication::sendEvent(&memo, &press);
+        memo.viewport()->repaint();
+    }
+    const double keyMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - keysStart)
+            .count() /
+        kKeys;
+
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::ifstream file(argv[1], std::ios::binary | std::ios::ate);
@@ -75,6 +94,7 @@ int main(int argc, char** argv)
                 static_cast<double>(afterLoad.ru_maxrss) / 1e3);
     std::printf("memory_budget_%s_lines: %.0f MB\n", n.c_str(), budgetMb);
     std::printf("file_size_%s_lines: %.0f MB\n", n.c_str(), fileMb);
+    std::printf("key_at_end_of_text_%s_lines: %.2f ms\n", n.c_str(), keyMs);
     Application->DestroyForms();
     return 0;
 }
