@@ -21,7 +21,8 @@ struct Frame
 
     bool Red(int x, int row) const
     {
-        const unsigned char* p = &rgba[static_cast<std::size_t>((height - 1 - row) * width + x) * 4];
+        const unsigned char* p =
+            &rgba[static_cast<std::size_t>((height - 1 - row) * width + x) * 4];
         return p[0] == 255 && p[1] == 0 && p[2] == 0;
     }
     int RedCount() const
@@ -147,8 +148,11 @@ TEST_F(ViewTest, ProjectionKeepsTheShorterSideAtFifty)
     const Case cases[] = {{400, 200, 100, 50}, {200, 400, 50, 100}, {300, 300, 50, 50}};
     for (const Case& c : cases) {
         ShowViewSized(c.width, c.height);
-        const std::array<std::array<float, 2>, 5> spots = {
-            {{0, 0}, {0.9f * c.halfX, 0}, {-0.9f * c.halfX, 0}, {0, 0.9f * c.halfY}, {0, -0.9f * c.halfY}}};
+        const std::array<std::array<float, 2>, 5> spots = {{{0, 0},
+                                                            {0.9f * c.halfX, 0},
+                                                            {-0.9f * c.halfX, 0},
+                                                            {0, 0.9f * c.halfY},
+                                                            {0, -0.9f * c.halfY}}};
         for (const auto& [x, y] : spots) {
             SetPointsText(std::to_string(x) + " " + std::to_string(y) + " 0");
             const Frame frame = Render();
@@ -158,8 +162,8 @@ TEST_F(ViewTest, ProjectionKeepsTheShorterSideAtFifty)
             EXPECT_NEAR(row, (1 - y / c.halfY) / 2 * static_cast<float>(c.height), 1.5);
         }
         // Just outside the region on either axis nothing shows.
-        SetPointsText(std::to_string(1.02f * c.halfX) + " 0 0\n0 " + std::to_string(-1.02f * c.halfY) +
-                      " 0");
+        SetPointsText(std::to_string(1.02f * c.halfX) + " 0 0\n0 " +
+                      std::to_string(-1.02f * c.halfY) + " 0");
         EXPECT_EQ(Render().RedCount(), 0) << c.width << "x" << c.height;
     }
 }
@@ -212,7 +216,8 @@ TEST_F(ViewTest, ArrowKeysTurnAndOppositeKeysUndo)
     for (const auto& [there, back] : opposites) {
         PressKey(there);
         const auto turned = Matrix(GL_MODELVIEW_MATRIX);
-        EXPECT_NEAR(turned[0] * turned[5] * turned[10], std::pow(std::cos(5.0 * M_PI / 180), 2), 1e-5);
+        EXPECT_NEAR(turned[0] * turned[5] * turned[10], std::pow(std::cos(5.0 * M_PI / 180), 2),
+                    1e-5);
         PressKey(back);
         ExpectMatrixNear(Matrix(GL_MODELVIEW_MATRIX), kIdentity, 1e-6f);
     }
@@ -249,13 +254,14 @@ TEST_F(ViewTest, ModifiersMakeNoDifferenceAndOtherKeysDoNothing)
     PressKey(Qt::Key_Up);
     const auto bare = Matrix(GL_MODELVIEW_MATRIX);
     ShowViewSized(406, 406);
-    for (const Qt::KeyboardModifiers modifiers : {Qt::KeyboardModifiers(Qt::ShiftModifier),
-                                                  Qt::KeyboardModifiers(Qt::ControlModifier)}) {
+    for (const Qt::KeyboardModifiers modifiers :
+         {Qt::KeyboardModifiers(Qt::ShiftModifier), Qt::KeyboardModifiers(Qt::ControlModifier)}) {
         PressKey(Qt::Key_Up, modifiers);
         ExpectMatrixNear(Matrix(GL_MODELVIEW_MATRIX), bare, 1e-7f);
         PressKey(Qt::Key_Down);
     }
-    for (const Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_PageUp, Qt::Key_Home, Qt::Key_Escape})
+    for (const Qt::Key key :
+         {Qt::Key_A, Qt::Key_Space, Qt::Key_PageUp, Qt::Key_Home, Qt::Key_Escape})
         PressKey(key);
     ExpectMatrixNear(Matrix(GL_MODELVIEW_MATRIX), kIdentity, 1e-6f);
 }
@@ -303,6 +309,37 @@ TEST_F(ViewTest, BadLineStopsPresentingAndIsReportedOnceTheTextIsStill)
     SetPointsText("1 2 3\n");
     const auto before = PresentedFrames(view_Form->DC);
     EXPECT_TRUE(WaitFor([&] { return PresentedFrames(view_Form->DC) > before + 2; }));
+}
+
+TEST_F(ViewTest, BadLineKeptUntilEditedIsReportedWhereItNowIs)
+{
+    const auto frameError = []() -> std::string {
+        try {
+            view_Form->DrawFrame();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return "no error";
+    };
+    TMemo& memo = *control_Form->Memo1;
+    const auto insert = [&memo](int line, const char* text) {
+        memo.SendScintilla(
+            QsciScintillaBase::SCI_INSERTTEXT,
+            static_cast<unsigned long>(memo.SendScintilla(QsciScintillaBase::SCI_POSITIONFROMLINE,
+                                                          static_cast<unsigned long>(line))),
+            text);
+    };
+    SetPointsText("1 2 3\nabc 1 2\n");
+    EXPECT_EQ(frameError(), "Line 2: 'abc' is not a valid floating point value");
+    EXPECT_EQ(frameError(), "Line 2: 'abc' is not a valid floating point value");
+    insert(0, "4 5 6\n7 8 9\n");
+    EXPECT_EQ(frameError(), "Line 4: 'abc' is not a valid floating point value");
+    insert(3, "9");
+    EXPECT_EQ(frameError(), "Line 4: '9abc' is not a valid floating point value");
+    insert(3, "1 2 3\n");
+    EXPECT_EQ(frameError(), "Line 5: '9abc' is not a valid floating point value");
+    SetPointsText("");
+    EXPECT_EQ(frameError(), "no error");
 }
 
 TEST_F(ViewTest, HiddenViewStillRunsPassesAndReports)
