@@ -170,8 +170,7 @@ void TMemo::paintEvent(QPaintEvent* event)
                              QString::fromStdString(notes));
             return;
         }
-        if (SendScintilla(SCI_GETFIRSTVISIBLELINE) == 0)
-            SendScintilla(SCI_SETFIRSTVISIBLELINE, 1UL);
+        KeepFirstLineOut(); // scrolling may have brought it back
     }
     QsciScintilla::paintEvent(event);
 }
