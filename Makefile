@@ -12,7 +12,7 @@ setup:
 	@scripts/setup.sh
 
 configure: setup
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOST_WERROR=ON >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -46,7 +46,9 @@ sanitize: setup
 soak: build
 	@scripts/soak.sh $(BUILD)
 
-bench: build
+bench: setup
+	@cmake -S . -B $(BUILD) -DVOST_BENCHMARKS=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 	@scripts/bench.sh $(BUILD)
 
 clean:

@@ -139,7 +139,9 @@ void TMemo::NoteHiddenLines(int first, int last)
             continue;
         std::string note;
         const auto add = [this, &note](int hidden) {
-            note += (note.empty() ? "" : "\n") + NoteFor(LineBytes(*this, hidden));
+            if (!note.empty())
+                note += '\n';
+            note += NoteFor(LineBytes(*this, hidden));
         };
         int before = line;
         while (before > 0 && !LineShown(before - 1))
@@ -161,8 +163,11 @@ void TMemo::paintEvent(QPaintEvent* event)
             // Nothing to show but the notes.
             std::string notes;
             const int count = std::min(LineCount(*this), 100);
-            for (int line = 0; line < count; ++line)
-                notes += (line == 0 ? "" : "\n") + NoteFor(LineBytes(*this, line));
+            for (int line = 0; line < count; ++line) {
+                if (line > 0)
+                    notes += '\n';
+                notes += NoteFor(LineBytes(*this, line));
+            }
             QPainter painter(viewport());
             painter.fillRect(viewport()->rect(), palette().base());
             painter.drawText(viewport()->rect().adjusted(4, 4, -4, -4),

@@ -1,21 +1,22 @@
 #!/bin/sh
-# Builds the differential parse fuzzer and runs it for $1 seconds (default 60).
-# New inputs go to $FUZZ_DIR/corpus; the seeds in corpus/ stay as they are.
-# A finding ends the run with a failure and is kept in $FUZZ_DIR as crash-*.
+# Builds the differential parse fuzzer with the newest clang found and runs it
+# for $1 seconds (default 60). New inputs go to $FUZZ_DIR/corpus; the seeds in
+# corpus/ stay as they are. A finding ends the run with a failure and is kept
+# in $FUZZ_DIR as crash-*.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${1:-60}
 work=${FUZZ_DIR:-/tmp/vost-fuzz}
+clang=${FUZZ_CXX:-$(command -v clang++ || ls /usr/bin/clang++-[0-9]* 2>/dev/null | sort -V | tail -n 1)}
+[ -n "$clang" ] || { echo "fuzz: no clang++ found; run scripts/setup.sh" >&2; exit 1; }
 mkdir -p "$work/corpus"
 work=$(cd "$work" && pwd)
-clang++-14 -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -Wall -Wextra -Wpedantic -Wconversion -Wshadow -Werror \
-    -I"$here/../framework/core" -I"$here/../points" \
-    "$here/parse_fuzz.cpp" "$here/../framework/core/sysutils.cpp" "$here/../points/cloudpoints.cpp" \
-    -o "$work/parse_fuzz"
+cmake -S "$here/.." -B "$work/build" -DCMAKE_CXX_COMPILER="$clang" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVOST_FUZZ=ON -DVOST_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$work/build" --target parse_fuzz -j "${JOBS:-2}" >/dev/null
 cd "$work"
-if ! ./parse_fuzz -max_total_time="$seconds" -dict="$here/parse.dict" -print_final_stats=1 \
-    -artifact_prefix="$work/" corpus "$here/corpus"; then
-  echo "fuzz: a finding; the input is in $work (run $work/parse_fuzz <file> to see it again)" >&2
+if ! ./build/fuzz/parse_fuzz -max_total_time="$seconds" -dict="$here/parse.dict" \
+    -print_final_stats=1 -artifact_prefix="$work/" corpus "$here/corpus"; then
+  echo "fuzz: a finding; the input is in $work (run $work/build/fuzz/parse_fuzz <file> to see it again)" >&2
   exit 1
 fi

@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-asan}
 tests=(core_test points_test framework_test control_test view_test stress_test)
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOST_SANITIZE=ON >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOST_SANITIZE=ON -DVOST_WERROR=ON >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target "${tests[@]}"
 
 # Leaks are looked for at each test program's exit; the suppressions name

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config clang-14 libclang-rt-14-dev
+  cmake g++ make pkg-config clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libqscintilla2-qt6-dev
   libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
