@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 SANITIZE ?= 1
 
-.PHONY: setup configure build run test ctest fuzz sanitize soak bench clean
+.PHONY: setup configure build run test ctest fuzz sanitize soak bench format-check clean
 
 setup:
 	@scripts/setup.sh
@@ -23,6 +23,7 @@ run: build
 # One after the other, also under make -j: each keeps the two cores of a
 # test machine busy.
 test: build
+	@$(MAKE) --no-print-directory format-check
 	@$(MAKE) --no-print-directory ctest
 	@$(MAKE) --no-print-directory fuzz
 	@if [ "$(SANITIZE)" != 0 ]; then $(MAKE) --no-print-directory sanitize; fi
@@ -34,6 +35,10 @@ ctest: build
 	else \
 	  xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(JOBS)'; \
 	fi
+
+# The code follows .clang-format.
+format-check: setup
+	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 # A longer search: make fuzz FUZZ_SECONDS=3600 (or fuzz/run.sh 3600).
 fuzz: setup

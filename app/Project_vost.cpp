@@ -2,14 +2,15 @@
 // order, the message loop, and the guard over what escapes it.
 #include "Unit_view.h"
 #include "Unit_vost.h"
+#include "application.h"
 
 int main()
 {
     TApplication application;
     try {
         Application->Initialize();
-        Application->CreateForm(control_Form);
-        Application->CreateForm(view_Form);
+        Application->CreateForm<Tcontrol_Form>(control_Form);
+        Application->CreateForm<Tview_Form>(view_Form);
         Application->Run();
     } catch (const Exception& exception) {
         Application->ShowException(exception);

@@ -1,7 +1,5 @@
 #include "Unit_vost.h"
 
-#include "Unit_view.h"
-
 Tcontrol_Form* control_Form = nullptr;
 
 Tcontrol_Form::Tcontrol_Form()
@@ -9,22 +7,20 @@ Tcontrol_Form::Tcontrol_Form()
     setupUi(this);
 }
 
-void Tcontrol_Form::Open1Click()
+void Tcontrol_Form::Open1Click(TObject* /*Sender*/)
 {
-    Application->Guard([this] {
-        if (!OpenDialog1->Execute())
-            return;
-        const AnsiString path = OpenDialog1->FileName();
-        const AnsiString shown = Edit1->Text();
-        // The path shows before the file is read, also when the read fails.
-        Edit1->SetText(path);
-        // A load the user cancels changes nothing, the path included.
-        if (!Memo1->Lines->LoadFromFile(path))
-            Edit1->SetText(shown);
-    });
+    if (!OpenDialog1->Execute())
+        return;
+    const AnsiString path = OpenDialog1->FileName();
+    const AnsiString shown = Edit1->Text();
+    // The path shows before the file is read, also when the read fails.
+    Edit1->SetText(path);
+    // A load the user cancels changes nothing, the path included.
+    if (!Memo1->Lines->LoadFromFile(path))
+        Edit1->SetText(shown);
 }
 
-void Tcontrol_Form::Button1Click()
+void Tcontrol_Form::Button1Click(TObject* /*Sender*/)
 {
-    Application->Guard([] { view_Form->Show(); });
+    view_Form->Show();
 }

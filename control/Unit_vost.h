@@ -13,8 +13,12 @@ public:
     Tcontrol_Form();
 
 public slots:
-    void Open1Click();
-    void Button1Click();
+    void Open1Click(TObject* Sender);
+    void Button1Click(TObject* Sender);
 };
 
 extern Tcontrol_Form* control_Form;
+
+// The view window, made by the application and defined by its own unit: to
+// the control window it is a form to show.
+extern TForm* view_Form;

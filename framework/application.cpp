@@ -1,10 +1,9 @@
 #include "application.h"
 
-#include "forms.h"
+#include "report.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QMessageBox>
 
 TApplication* Application = nullptr;
 
@@ -14,40 +13,6 @@ namespace {
 int qtArgc = 1;
 char qtArg0[] = "vost";
 char* qtArgv[] = {qtArg0, nullptr};
-
-std::string MessageOf(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return {};
-    }
-}
-
-// A message of any length fits a box: the middle of an overlong one (say,
-// the field of a 100 MB line) gives way to an ellipsis, keeping its start
-// and its end, where the line number and the reason are. A box laying out
-// megabytes of text would hold the program for minutes.
-std::string Shortened(const std::string& message)
-{
-    constexpr std::size_t kHead = 300;
-    constexpr std::size_t kTail = 200;
-    if (message.size() <= kHead + kTail)
-        return message;
-    // Not inside a UTF-8 sequence.
-    const auto continuation = [&](std::size_t at) {
-        return (static_cast<unsigned char>(message[at]) & 0xC0) == 0x80;
-    };
-    std::size_t head = kHead;
-    while (head > 0 && continuation(head))
-        --head;
-    std::size_t tail = message.size() - kTail;
-    while (tail < message.size() && continuation(tail))
-        ++tail;
-    return message.substr(0, head) + "..." + message.substr(tail);
-}
 
 } // namespace
 
@@ -63,7 +28,7 @@ TApplication::~TApplication()
 {
     onIdle_ = nullptr;
     afterMessage_.stop();
-    delete report_.data();
+    CloseReport();
     forms_.clear();
     Application = nullptr;
 }
@@ -82,18 +47,21 @@ void TApplication::Initialize()
 void TApplication::Adopt(std::unique_ptr<TForm> form)
 {
     TForm* const created = form.get();
+    if (forms_.empty()) {
+        created->MakeMain();
+        SetReportOwner(created);
+    }
     forms_.push_back(std::move(form));
-    if (!mainForm_)
-        mainForm_ = created;
     created->Loaded();
 }
 
 void TApplication::Run()
 {
-    if (!mainForm_)
+    if (forms_.empty())
         return;
-    QObject::connect(mainForm_, &TForm::Closed, qApp, &QCoreApplication::quit);
-    mainForm_->Show();
+    TForm* const main = forms_.front().get();
+    QObject::connect(main, &TForm::Closed, qApp, &QCoreApplication::quit);
+    main->Show();
     QApplication::exec();
     DestroyForms();
 }
@@ -101,12 +69,11 @@ void TApplication::Run()
 void TApplication::DestroyForms()
 {
     onIdle_ = nullptr;
-    delete report_.data();
+    CloseReport();
     while (!forms_.empty()) {
         forms_.back()->BeforeDestruction();
         forms_.pop_back();
     }
-    mainForm_ = nullptr;
 }
 
 void TApplication::SetOnIdle(TIdleEvent handler)
@@ -155,69 +122,7 @@ void TApplication::CallIdle()
         ScheduleIdle();
 }
 
-void TApplication::NoteEdit()
-{
-    ++editGeneration_;
-    lastEdit_ = std::chrono::steady_clock::now();
-}
-
-void TApplication::HandleException(std::exception_ptr error, bool recurring) noexcept
-{
-    try {
-        const std::string message = MessageOf(error);
-        if (!recurring) {
-            Report(message, true);
-            return;
-        }
-        // Not while the user is still typing, and not again for the same text.
-        if (editGeneration_ == reportedGeneration_)
-            return;
-        if (std::chrono::steady_clock::now() - lastEdit_ < kStillBeforeReport)
-            return;
-        reportedGeneration_ = editGeneration_;
-        Report(message, false);
-    } catch (...) {
-        // Nothing is left to report with; the loop must go on regardless.
-    }
-}
-
-QString TApplication::BoxText(const std::string& text)
-{
-    const std::string shown = Shortened(text);
-    return QString::fromLocal8Bit(shown.data(), static_cast<qsizetype>(shown.size()));
-}
-
 void TApplication::ShowException(const Exception& e)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("vost"), BoxText(e.Message()));
-    box.exec();
-}
-
-void TApplication::Report(const std::string& message, bool activate)
-{
-    const QString text = BoxText(message);
-    // One report box at most: a newer report replaces its text, and it never
-    // blocks the loop, so frames go on and the text box keeps working.
-    if (!report_) {
-        report_ = new QMessageBox(QMessageBox::Critical, QStringLiteral("vost"), text,
-                                  QMessageBox::Ok, mainForm_);
-        report_->setAttribute(Qt::WA_DeleteOnClose);
-        report_->setWindowModality(Qt::NonModal);
-    } else {
-        report_->setText(text);
-    }
-    report_->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
-    if (!report_->isVisible())
-        report_->show();
-    if (activate) {
-        report_->raise();
-        report_->activateWindow();
-    }
-}
-
-void ShowMessage(const AnsiString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("vost"),
-                    QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
-    box.exec();
+    ShowFailure(e);
 }

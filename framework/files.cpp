@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,17 +36,6 @@ public:
 private:
     int fd_;
 };
-
-// Faulting a large buffer in page by page costs more than reading the file
-// into it; large pages take a 512th of the faults where the system allows.
-void AskForLargePages(void* buffer, std::size_t size)
-{
-    constexpr std::uintptr_t kLarge = 2u << 20;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(buffer) + kLarge - 1) & ~(kLarge - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(kLarge - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
 
 // Hands a piece on. Where the taker has no memory left for it, the load
 // fails with the path and the reason, as any other failure to read does.
@@ -106,27 +94,4 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
         if (!Hand(take, path, {piece.get(), static_cast<std::size_t>(got)}, done, size))
             return false;
     }
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    std::string bytes;
-    try {
-        ReadFilePieces(path, 1 << 20,
-                       [&](std::string_view piece, std::uint64_t, std::uint64_t size) {
-                           if (bytes.empty() && piece.empty()) {
-                               // One byte more than the file has, so that reading to its end
-                               // does not look like growth and copy the whole text.
-                               bytes.reserve(static_cast<std::size_t>(size) + 1);
-                               AskForLargePages(bytes.data(), static_cast<std::size_t>(size) + 1);
-                           }
-                           bytes.append(piece);
-                           return true;
-                       });
-    } catch (const std::bad_alloc&) {
-        Fail(path, "There is not enough memory to load it.");
-    } catch (const std::length_error&) {
-        Fail(path, "There is not enough memory to load it.");
-    }
-    return bytes;
 }

@@ -6,10 +6,6 @@
 #include <functional>
 #include <string_view>
 
-// The whole of a regular file's bytes. A file that cannot be read raises an
-// Exception naming the path and the reason; nothing is returned in part.
-std::string ReadFileBytes(const std::string& path);
-
 // Given each piece of the file in turn, with the bytes read so far and the
 // file's size when it was opened; told the size first with an empty piece.
 // Returning false stops the reading; running out of memory fails it, with
@@ -17,6 +13,7 @@ std::string ReadFileBytes(const std::string& path);
 using TakePiece =
     std::function<bool(std::string_view piece, std::uint64_t done, std::uint64_t size)>;
 
-// Reads a regular file piece by piece, failing as ReadFileBytes does. False
-// when `take` stopped it.
+// Reads a regular file piece by piece to its end, also where that is not
+// where its size said. A file that cannot be read raises an Exception naming
+// the path and the reason. False when `take` stopped it.
 bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePiece& take);

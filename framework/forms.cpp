@@ -1,12 +1,16 @@
 #include "forms.h"
 
-#include "wgl.h"
+#include "glclient.h"
+#include "report.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QVariant>
 
+namespace {
+
+// Only the turning keys reach handlers; the view takes no other.
 WORD VirtualKeyOf(int qtKey)
 {
     switch (qtKey) {
@@ -18,20 +22,9 @@ WORD VirtualKeyOf(int qtKey)
         return VK_RIGHT;
     case Qt::Key_Down:
         return VK_DOWN;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return VK_RETURN;
-    case Qt::Key_Escape:
-        return VK_ESCAPE;
-    case Qt::Key_Space:
-        return VK_SPACE;
     default:
-        break;
+        return 0;
     }
-    // Letters and digits have their capital ASCII code.
-    if ((qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
-        return static_cast<WORD>(qtKey);
-    return 0;
 }
 
 TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers)
@@ -45,6 +38,8 @@ TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers)
         state |= ssCtrl;
     return state;
 }
+
+} // namespace
 
 TForm::TForm(QWidget* parent) : QMainWindow(parent) {}
 
@@ -80,18 +75,20 @@ void TForm::Loaded()
     // Lay the components out now, so a hidden window already has its client size.
     if (layout())
         layout()->activate();
-    Application->Guard([this] { emit OnCreate(this); });
+    Guard([this] { emit OnCreate(this); });
 }
 
 void TForm::BeforeDestruction()
 {
-    Application->Guard([this] { emit OnDestroy(this); });
+    Guard([this] { emit OnDestroy(this); });
 }
 
 TGLClient* TForm::GLClient()
 {
     if (!glClient_) {
-        glClient_ = new TGLClient(this);
+        glClient_ = new TGLClient;
+        connect(glClient_, &TGLClient::Exposed, this, &TForm::Paint);
+        connect(glClient_, &TGLClient::KeyPressed, this, &TForm::KeyDown);
         setCentralWidget(QWidget::createWindowContainer(glClient_, this));
         if (layout())
             layout()->activate();
@@ -105,18 +102,19 @@ void TForm::KeyDown(int qtKey, Qt::KeyboardModifiers modifiers)
     if (key == 0)
         return;
     const TShiftState shift = ShiftStateOf(modifiers);
-    Application->Guard([&] { emit OnKeyDown(this, key, shift); });
+    Guard([&] { emit OnKeyDown(this, key, shift); });
 }
 
 void TForm::Paint()
 {
-    Application->Guard([this] { emit OnPaint(this); }, true);
+    // Paints come again by themselves, as idle calls do.
+    Guard([this] { emit OnPaint(this); }, true);
 }
 
 void TForm::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    Application->Guard([this] { emit OnResize(this); });
+    Guard([this] { emit OnResize(this); });
 }
 
 void TForm::keyPressEvent(QKeyEvent* event)
@@ -127,9 +125,8 @@ void TForm::keyPressEvent(QKeyEvent* event)
 
 void TForm::closeEvent(QCloseEvent* event)
 {
-    // Closing the main window ends the program; any other window only hides.
-    // Qt would destroy the native window on close, and with it the GL surface.
-    if (!Application || Application->MainForm() != this) {
+    // Qt would destroy a closed window's native surface, and with it the GL surface.
+    if (!main_) {
         event->ignore();
         hide();
         return;

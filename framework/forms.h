@@ -1,32 +1,31 @@
 // Windows: the form base with its events, and the keyboard codes handlers see.
 #pragma once
 
-#include "application.h"
+#include "sysutils.h"
 
 #include <QMainWindow>
 
+using TObject = QObject;
 using WORD = unsigned short;
 
-enum TShiftStateFlag : unsigned { ssShift = 1u, ssAlt = 2u, ssCtrl = 4u };
+enum TShiftStateFlag : unsigned
+{
+    ssShift = 1u,
+    ssAlt = 2u,
+    ssCtrl = 4u
+};
 using TShiftState = unsigned;
 
-inline constexpr WORD VK_RETURN = 13;
-inline constexpr WORD VK_ESCAPE = 27;
-inline constexpr WORD VK_SPACE = 32;
 inline constexpr WORD VK_LEFT = 37;
 inline constexpr WORD VK_UP = 38;
 inline constexpr WORD VK_RIGHT = 39;
 inline constexpr WORD VK_DOWN = 40;
 
-// The virtual key code of a Qt key, 0 where there is none.
-WORD VirtualKeyOf(int qtKey);
-TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers);
-
 class TGLClient;
 
 // A window whose components come from its .ui description. Its events are
 // signals, bound by name to the handlers in that description; every one is
-// raised through the application's guard.
+// raised through the guard.
 class TForm : public QMainWindow
 {
     Q_OBJECT
@@ -54,11 +53,11 @@ public:
     void Loaded();
     void BeforeDestruction();
 
+    // Closing the main window ends the program; closing any other only hides it.
+    void MakeMain() { main_ = true; }
+
     // The client area as a native OpenGL surface, made on first use.
     TGLClient* GLClient();
-
-    void KeyDown(int qtKey, Qt::KeyboardModifiers modifiers);
-    void Paint();
 
 signals:
     void OnCreate(TObject* Sender);
@@ -74,5 +73,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void KeyDown(int qtKey, Qt::KeyboardModifiers modifiers);
+    void Paint();
+
     TGLClient* glClient_ = nullptr;
+    bool main_ = false;
 };

@@ -1,20 +1,14 @@
-// Lines too long to lay out. Scintilla lays a line out whole for every paint
-// that shows it and every caret move into it, about half a microsecond a byte
-// through Qt's text layout: 47 s for a line of 100 MB. Such lines stay in the
-// text byte for byte but out of view: hidden, with a note under the line
-// before; a first line, which Scintilla never hides, scrolled out; and the
-// caret and the pointer kept from them.
-#include "controls.h"
+#include "longlines.h"
 
-#include <QApplication>
-#include <QClipboard>
+#include <QCoreApplication>
+#include <QInputMethodQueryEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
-#include <optional>
 
 namespace {
 
@@ -25,26 +19,6 @@ unsigned long At(long value)
     return static_cast<unsigned long>(value);
 }
 
-long Ask(const TMemo& memo, unsigned int message, long w = 0)
-{
-    return memo.SendScintilla(message, At(w));
-}
-
-long LineBytes(const TMemo& memo, int line)
-{
-    return Ask(memo, S::SCI_GETLINEENDPOSITION, line) - Ask(memo, S::SCI_POSITIONFROMLINE, line);
-}
-
-int LineCount(const TMemo& memo)
-{
-    return static_cast<int>(Ask(memo, S::SCI_GETLINECOUNT));
-}
-
-int LineOf(const TMemo& memo, long position)
-{
-    return static_cast<int>(Ask(memo, S::SCI_LINEFROMPOSITION, position));
-}
-
 std::string NoteFor(long bytes)
 {
     return "A line of " + std::to_string(bytes) + " bytes is not shown: it is too long to lay out.";
@@ -52,84 +26,154 @@ std::string NoteFor(long bytes)
 
 } // namespace
 
-bool TMemo::LineShown(int line) const
+TLongLines::TLongLines(QsciScintilla& editor)
+    : QObject(&editor), editor_(editor), viewport_(editor.viewport())
 {
-    return LineBytes(*this, line) <= LongestShownLine;
+    editor_.SendScintilla(S::SCI_ANNOTATIONSETVISIBLE, S::ANNOTATION_STANDARD);
+    editor_.installEventFilter(this);
+    viewport_->installEventFilter(this);
 }
 
-int TMemo::FirstShownLine() const
+long TLongLines::Ask(unsigned int message, long w) const
 {
-    const int count = LineCount(*this);
+    return editor_.SendScintilla(message, At(w));
+}
+
+long TLongLines::LineBytes(int line) const
+{
+    return Ask(S::SCI_GETLINEENDPOSITION, line) - Ask(S::SCI_POSITIONFROMLINE, line);
+}
+
+int TLongLines::LineCount() const
+{
+    return static_cast<int>(Ask(S::SCI_GETLINECOUNT));
+}
+
+int TLongLines::LineOf(long position) const
+{
+    return static_cast<int>(Ask(S::SCI_LINEFROMPOSITION, position));
+}
+
+bool TLongLines::LineShown(int line) const
+{
+    return LineBytes(line) <= kLongest;
+}
+
+int TLongLines::FirstShownLine() const
+{
+    const int count = LineCount();
     int line = 0;
     while (line + 1 < count && !LineShown(line))
         ++line;
     return line;
 }
 
-int TMemo::LastShownLine() const
+int TLongLines::LastShownLine() const
 {
-    int line = LineCount(*this) - 1;
+    int line = LineCount() - 1;
     while (line > 0 && !LineShown(line))
         --line;
     return line;
 }
 
-bool TMemo::NoLineShown() const
+bool TLongLines::NoLineShown() const
 {
     return !LineShown(FirstShownLine());
 }
 
-void TMemo::HideLongLines(const std::vector<long>& marks)
+// Marks every half of the longest shown line within each run of bytes
+// without LF, so that any longer line, CR breaks included, holds a mark.
+// Each window is searched from its end, which in ordinary text finds an LF
+// at once: a whole text costs a few thousand searches.
+void TLongLines::Marker::Take(std::string_view piece)
+{
+    constexpr long half = kLongest / 2;
+    std::size_t at = 0;
+    while (at < piece.size()) {
+        const std::size_t window = std::min<std::size_t>(half, piece.size() - at);
+        const auto* found = static_cast<const char*>(::memrchr(piece.data() + at, '\n', window));
+        const std::size_t end =
+            found ? static_cast<std::size_t>(found - piece.data()) : at + window;
+        for (; next_ < position_ + static_cast<long>(end); next_ += half)
+            marks_.push_back(next_);
+        if (found)
+            next_ = position_ + static_cast<long>(end) + 1 + half;
+        at = found ? end + 1 : end;
+    }
+    position_ += static_cast<long>(piece.size());
+}
+
+void TLongLines::NewText(const std::vector<long>& marks)
 {
     int previous = -1;
     for (const long mark : marks) {
-        const int line = LineOf(*this, mark);
+        const int line = LineOf(mark);
         if (line != previous && !LineShown(line)) {
-            SendScintilla(SCI_HIDELINES, At(line), line);
+            editor_.SendScintilla(S::SCI_HIDELINES, At(line), line);
             NoteHiddenLines(line - 1, line + 1);
         }
         previous = line;
     }
     KeepFirstLineOut();
+    // Going to a line lays it out: the caret goes to the first shown one.
+    if (NoLineShown())
+        editor_.SendScintilla(S::SCI_SETEMPTYSELECTION, 0UL);
+    else
+        editor_.SendScintilla(S::SCI_GOTOLINE, At(FirstShownLine()));
 }
 
-void TMemo::CheckLines(int first, int last)
+void TLongLines::Changing(long position, long length, bool deletion)
+{
+    // Looked at once the change is made, before the next paint (queued calls
+    // come before Qt's paint requests). Line numbers move with later edits,
+    // so the range grows rather than shifts; an insertion adds at most a line
+    // a byte.
+    const int line = LineOf(position);
+    const int reach = deletion ? 1 : static_cast<int>(std::min(length, 1L << 28)) + 1;
+    if (checkQueued_) {
+        checkFirst_ = std::min(checkFirst_, line - 1);
+        checkLast_ = std::min(std::max(checkLast_, line) + reach, 1 << 30);
+        return;
+    }
+    checkQueued_ = true;
+    checkFirst_ = line - 1;
+    checkLast_ = line + reach;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            checkQueued_ = false;
+            CheckLines(checkFirst_, checkLast_);
+        },
+        Qt::QueuedConnection);
+}
+
+void TLongLines::CheckLines(int first, int last)
 {
     first = std::max(first, 0);
-    last = std::min(last, LineCount(*this) - 1);
+    last = std::min(last, LineCount() - 1);
     for (int line = first; line <= last; ++line) {
         const bool shown = LineShown(line);
-        if (shown != (Ask(*this, SCI_GETLINEVISIBLE, line) != 0))
-            SendScintilla(shown ? SCI_SHOWLINES : SCI_HIDELINES, At(line), line);
+        if (shown != (Ask(S::SCI_GETLINEVISIBLE, line) != 0))
+            editor_.SendScintilla(shown ? S::SCI_SHOWLINES : S::SCI_HIDELINES, At(line), line);
     }
     NoteHiddenLines(first - 1, last + 1);
     KeepFirstLineOut();
 }
 
 // Scintilla never hides the first line; a long one is kept scrolled out.
-void TMemo::KeepFirstLineOut()
+void TLongLines::KeepFirstLineOut()
 {
     const bool out = !LineShown(0) && !NoLineShown();
-    SendScintilla(SCI_SETENDATLASTLINE, out ? 0UL : 1UL);
-    if (out && SendScintilla(SCI_GETFIRSTVISIBLELINE) == 0)
-        SendScintilla(SCI_SETFIRSTVISIBLELINE, 1UL);
-}
-
-std::string TMemo::NoteUnder(int line) const
-{
-    const auto length =
-        SendScintilla(SCI_ANNOTATIONGETTEXT, At(line), static_cast<const char*>(nullptr));
-    std::string note(static_cast<std::size_t>(std::max(length, 0L)), '\0');
-    if (length > 0)
-        SendScintilla(SCI_ANNOTATIONGETTEXT, At(line), note.data());
-    return note;
+    editor_.SendScintilla(S::SCI_SETENDATLASTLINE, out ? 0UL : 1UL);
+    if (out && Ask(S::SCI_GETFIRSTVISIBLELINE) == 0)
+        editor_.SendScintilla(S::SCI_SETFIRSTVISIBLELINE, 1UL);
 }
 
 // A hidden line is noted under the shown line before it, or, at the top of
 // the text, under the first shown line.
-void TMemo::NoteHiddenLines(int first, int last)
+void TLongLines::NoteHiddenLines(int first, int last)
 {
-    const int count = LineCount(*this);
+    const int count = LineCount();
     first = std::max(first, 0);
     while (first > 0 && !LineShown(first))
         --first;
@@ -141,7 +185,7 @@ void TMemo::NoteHiddenLines(int first, int last)
         const auto add = [this, &note](int hidden) {
             if (!note.empty())
                 note += '\n';
-            note += NoteFor(LineBytes(*this, hidden));
+            note += NoteFor(LineBytes(hidden));
         };
         int before = line;
         while (before > 0 && !LineShown(before - 1))
@@ -151,141 +195,134 @@ void TMemo::NoteHiddenLines(int first, int last)
                 add(hidden);
         for (int hidden = line + 1; hidden < count && !LineShown(hidden); ++hidden)
             add(hidden);
-        if (note != NoteUnder(line))
-            SendScintilla(SCI_ANNOTATIONSETTEXT, At(line), note.empty() ? nullptr : note.c_str());
+        const long length = editor_.SendScintilla(S::SCI_ANNOTATIONGETTEXT, At(line),
+                                                  static_cast<const char*>(nullptr));
+        std::string old(static_cast<std::size_t>(std::max(length, 0L)), '\0');
+        if (length > 0)
+            editor_.SendScintilla(S::SCI_ANNOTATIONGETTEXT, At(line), old.data());
+        if (note != old)
+            editor_.SendScintilla(S::SCI_ANNOTATIONSETTEXT, At(line),
+                                  note.empty() ? nullptr : note.c_str());
     }
 }
 
-void TMemo::paintEvent(QPaintEvent* event)
+bool TLongLines::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!LineShown(0)) {
-        if (NoLineShown()) {
-            // Nothing to show but the notes.
-            std::string notes;
-            const int count = std::min(LineCount(*this), 100);
-            for (int line = 0; line < count; ++line) {
-                if (line > 0)
-                    notes += '\n';
-                notes += NoteFor(LineBytes(*this, line));
-            }
-            QPainter painter(viewport());
-            painter.fillRect(viewport()->rect(), palette().base());
-            painter.drawText(viewport()->rect().adjusted(4, 4, -4, -4),
-                             Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                             QString::fromStdString(notes));
-            return;
+    // Compared, not asked: the editor's parts are also watched while it goes.
+    if (watched == viewport_) {
+        switch (event->type()) {
+        case QEvent::Paint:
+            return PaintNotesOnly();
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+            return KeepPointerOnShownRows(event);
+        default:
+            return false;
         }
-        KeepFirstLineOut(); // scrolling may have brought it back
     }
-    QsciScintilla::paintEvent(event);
+    if (event->type() == QEvent::InputMethodQuery)
+        return AnswerInputMethod(event);
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    if ((key.key() == Qt::Key_Backspace || key.key() == Qt::Key_Delete) &&
+        SelectHiddenLines(key.key() == Qt::Key_Backspace))
+        return true;
+    if (KeepCaretOut(key))
+        return true;
+    if (key.matches(QKeySequence::Paste)) {
+        // Scintilla's own paste would bypass the editor's, which hides long lines.
+        editor_.paste();
+        return true;
+    }
+    return false;
 }
 
-QVariant TMemo::inputMethodQuery(Qt::InputMethodQuery query) const
+bool TLongLines::PaintNotesOnly()
 {
-    // Input methods ask for the caret's line and where the caret is, which
-    // for a long line means converting or laying out all of it.
-    if (query != Qt::ImEnabled && query != Qt::ImHints &&
-        !LineShown(LineOf(*this, SendScintilla(SCI_GETCURRENTPOS))))
-        return {};
-    return QsciScintilla::inputMethodQuery(query);
+    if (LineShown(0))
+        return false;
+    if (!NoLineShown()) {
+        KeepFirstLineOut(); // scrolling may have brought it back
+        return false;
+    }
+    std::string notes;
+    const int count = std::min(LineCount(), 100);
+    for (int line = 0; line < count; ++line) {
+        if (line > 0)
+            notes += '\n';
+        notes += NoteFor(LineBytes(line));
+    }
+    QPainter painter(viewport_);
+    painter.fillRect(viewport_->rect(), editor_.palette().base());
+    painter.drawText(viewport_->rect().adjusted(4, 4, -4, -4),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                     QString::fromStdString(notes));
+    return true;
 }
-
-namespace {
 
 // Scintilla puts the caret under the pointer, laying that line out; below the
 // last row it takes the end of the text, which may be a long last line. The
 // pointer is kept to the rows of shown lines; nothing is handed on when no
 // line is shown.
-class PointerOnShownRows
+bool TLongLines::KeepPointerOnShownRows(QEvent* event)
 {
-public:
-    PointerOnShownRows(const TMemo& memo, QMouseEvent* event) : event_(event)
-    {
-        const int count = LineCount(memo);
-        if (memo.LineShown(0) && memo.LineShown(count - 1))
-            return;
-        if (memo.NoLineShown()) {
-            event_ = nullptr;
-            return;
-        }
-        const double height = static_cast<double>(Ask(memo, S::SCI_TEXTHEIGHT, 0));
-        const long top = Ask(memo, S::SCI_GETFIRSTVISIBLELINE);
-        const auto rowY = [&](int line) {
-            return static_cast<double>(Ask(memo, S::SCI_VISIBLEFROMDOCLINE, line) - top) * height;
-        };
-        const double low =
-            memo.LineShown(0) ? -std::numeric_limits<double>::max() : rowY(memo.FirstShownLine());
-        const double high = memo.LineShown(count - 1) ? std::numeric_limits<double>::max()
-                                                      : rowY(memo.LastShownLine()) + height - 1;
-        const QPointF at = event->position();
-        const double y = std::clamp(at.y(), low, high);
-        if (y == at.y())
-            return;
-        moved_.emplace(event->type(), QPointF(at.x(), y),
-                       event->globalPosition() + QPointF(0, y - at.y()), event->button(),
-                       event->buttons(), event->modifiers(), event->pointingDevice());
-        event_ = &*moved_;
+    const int count = LineCount();
+    if (LineShown(0) && LineShown(count - 1))
+        return false;
+    if (NoLineShown())
+        return true;
+    const auto& mouse = static_cast<const QMouseEvent&>(*event);
+    const double height = static_cast<double>(Ask(S::SCI_TEXTHEIGHT, 0));
+    const long top = Ask(S::SCI_GETFIRSTVISIBLELINE);
+    const auto rowY = [&](int line) {
+        return static_cast<double>(Ask(S::SCI_VISIBLEFROMDOCLINE, line) - top) * height;
+    };
+    const double low = LineShown(0) ? -std::numeric_limits<double>::max() : rowY(FirstShownLine());
+    const double high = LineShown(count - 1) ? std::numeric_limits<double>::max()
+                                             : rowY(LastShownLine()) + height - 1;
+    const QPointF at = mouse.position();
+    const double y = std::clamp(at.y(), low, high);
+    if (y == at.y())
+        return false;
+    // Handed on moved, it comes back here within bounds and passes.
+    QMouseEvent moved(mouse.type(), QPointF(at.x(), y),
+                      mouse.globalPosition() + QPointF(0, y - at.y()), mouse.button(),
+                      mouse.buttons(), mouse.modifiers(), mouse.pointingDevice());
+    QCoreApplication::sendEvent(viewport_, &moved);
+    return true;
+}
+
+// Input methods ask for the caret's line and where the caret is, which for a
+// long line means converting or laying out all of it.
+bool TLongLines::AnswerInputMethod(QEvent* event)
+{
+    if (LineShown(LineOf(Ask(S::SCI_GETCURRENTPOS))))
+        return false;
+    auto& query = static_cast<QInputMethodQueryEvent&>(*event);
+    for (int bit = 0; bit < 32; ++bit) {
+        const auto asked = static_cast<Qt::InputMethodQuery>(1u << bit);
+        if (!(query.queries() & asked))
+            continue;
+        if (asked == Qt::ImEnabled)
+            query.setValue(asked, true);
+        else if (asked == Qt::ImHints)
+            query.setValue(asked, static_cast<int>(editor_.inputMethodHints()));
+        else
+            query.setValue(asked, QVariant());
     }
-
-    QMouseEvent* Event() const { return event_; }
-
-private:
-    QMouseEvent* event_;
-    std::optional<QMouseEvent> moved_;
-};
-
-} // namespace
-
-void TMemo::mousePressEvent(QMouseEvent* event)
-{
-    const PointerOnShownRows pointer(*this, event);
-    if (pointer.Event())
-        QsciScintilla::mousePressEvent(pointer.Event());
-}
-
-void TMemo::mouseMoveEvent(QMouseEvent* event)
-{
-    const PointerOnShownRows pointer(*this, event);
-    if (pointer.Event())
-        QsciScintilla::mouseMoveEvent(pointer.Event());
-}
-
-void TMemo::mouseReleaseEvent(QMouseEvent* event)
-{
-    const PointerOnShownRows pointer(*this, event);
-    if (pointer.Event())
-        QsciScintilla::mouseReleaseEvent(pointer.Event());
-}
-
-void TMemo::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    const PointerOnShownRows pointer(*this, event);
-    if (pointer.Event())
-        QsciScintilla::mouseDoubleClickEvent(pointer.Event());
-}
-
-void TMemo::keyPressEvent(QKeyEvent* event)
-{
-    const int key = event->key();
-    if ((key == Qt::Key_Backspace || key == Qt::Key_Delete) &&
-        SelectHiddenLines(key == Qt::Key_Backspace))
-        return;
-    if (KeepCaretOut(*event))
-        return;
-    if (event->matches(QKeySequence::Paste)) {
-        paste();
-        return;
-    }
-    QsciScintilla::keyPressEvent(event);
+    return true;
 }
 
 // Keys that would take the caret into a long first or last line, which
 // Scintilla does not pass over as it does hidden lines: refused, or sent to
 // the nearest shown place. With no line shown, the text can only be selected
 // whole and deleted.
-bool TMemo::KeepCaretOut(const QKeyEvent& event)
+bool TLongLines::KeepCaretOut(const QKeyEvent& event)
 {
-    const int count = LineCount(*this);
+    const int count = LineCount();
     const bool firstOut = !LineShown(0);
     const bool lastOut = !LineShown(count - 1);
     if (!firstOut && !lastOut)
@@ -294,29 +331,29 @@ bool TMemo::KeepCaretOut(const QKeyEvent& event)
     const bool control = (event.modifiers() & Qt::ControlModifier) != 0;
     if (NoLineShown()) {
         if (event.matches(QKeySequence::SelectAll)) {
-            SendScintilla(SCI_SELECTALL);
+            editor_.SendScintilla(S::SCI_SELECTALL);
             return true;
         }
         const bool deletion = key == Qt::Key_Backspace || key == Qt::Key_Delete;
-        return !(deletion && SendScintilla(SCI_GETSELECTIONEMPTY) == 0);
+        return !(deletion && Ask(S::SCI_GETSELECTIONEMPTY) == 0);
     }
     const int first = FirstShownLine();
     const int last = LastShownLine();
-    const long start = Ask(*this, SCI_POSITIONFROMLINE, first);
-    const long end = Ask(*this, SCI_GETLINEENDPOSITION, last);
-    const long caret = SendScintilla(SCI_GETCURRENTPOS);
-    const int line = LineOf(*this, caret);
-    const long row = Ask(*this, SCI_VISIBLEFROMDOCLINE, line);
-    const long page = SendScintilla(SCI_LINESONSCREEN);
+    const long start = Ask(S::SCI_POSITIONFROMLINE, first);
+    const long end = Ask(S::SCI_GETLINEENDPOSITION, last);
+    const long caret = Ask(S::SCI_GETCURRENTPOS);
+    const int line = LineOf(caret);
+    const long row = Ask(S::SCI_VISIBLEFROMDOCLINE, line);
+    const long page = Ask(S::SCI_LINESONSCREEN);
     const bool extend = (event.modifiers() & Qt::ShiftModifier) != 0;
     const auto moveTo = [this, extend](long target) {
-        SendScintilla(SCI_SETSEL, At(extend ? SendScintilla(SCI_GETANCHOR) : target), target);
+        editor_.SendScintilla(S::SCI_SETSEL, At(extend ? Ask(S::SCI_GETANCHOR) : target), target);
         return true;
     };
     // The nearest shown place: a long line's neighbour on the side of the
     // shown lines.
     const auto shown = [&](long position) {
-        int at = LineOf(*this, position);
+        int at = LineOf(position);
         if (LineShown(at))
             return position;
         if (at < first)
@@ -325,12 +362,12 @@ bool TMemo::KeepCaretOut(const QKeyEvent& event)
             return end;
         while (!LineShown(at))
             ++at;
-        return Ask(*this, SCI_POSITIONFROMLINE, at);
+        return Ask(S::SCI_POSITIONFROMLINE, at);
     };
     if (event.matches(QKeySequence::SelectAll)) {
         // Without showing the caret, which is at the start.
-        SendScintilla(SCI_SETANCHOR, At(SendScintilla(SCI_GETLENGTH)));
-        SendScintilla(SCI_SETCURRENTPOS, 0UL);
+        editor_.SendScintilla(S::SCI_SETANCHOR, At(Ask(S::SCI_GETLENGTH)));
+        editor_.SendScintilla(S::SCI_SETCURRENTPOS, 0UL);
         return true;
     }
     const bool moving = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left ||
@@ -339,12 +376,12 @@ bool TMemo::KeepCaretOut(const QKeyEvent& event)
     // After selecting all, or editing a line until it grew too long.
     if (moving && !LineShown(line))
         return moveTo(shown(caret));
-    if (!extend && SendScintilla(SCI_GETSELECTIONEMPTY) == 0 &&
+    if (!extend && Ask(S::SCI_GETSELECTIONEMPTY) == 0 &&
         (key == Qt::Key_Left || key == Qt::Key_Right)) {
         // The selection gives way to the caret at its start or end.
         const long target =
-            SendScintilla(key == Qt::Key_Left ? SCI_GETSELECTIONSTART : SCI_GETSELECTIONEND);
-        if (!LineShown(LineOf(*this, target)))
+            Ask(key == Qt::Key_Left ? S::SCI_GETSELECTIONSTART : S::SCI_GETSELECTIONEND);
+        if (!LineShown(LineOf(target)))
             return moveTo(shown(target));
     }
     switch (key) {
@@ -357,9 +394,9 @@ bool TMemo::KeepCaretOut(const QKeyEvent& event)
     case Qt::Key_Down:
         return lastOut && line == last;
     case Qt::Key_PageUp:
-        return firstOut && row - page < Ask(*this, SCI_VISIBLEFROMDOCLINE, first) && moveTo(start);
+        return firstOut && row - page < Ask(S::SCI_VISIBLEFROMDOCLINE, first) && moveTo(start);
     case Qt::Key_PageDown:
-        return lastOut && row + page > Ask(*this, SCI_VISIBLEFROMDOCLINE, last) && moveTo(end);
+        return lastOut && row + page > Ask(S::SCI_VISIBLEFROMDOCLINE, last) && moveTo(end);
     case Qt::Key_Left:
         return firstOut && caret == start;
     case Qt::Key_Right:
@@ -370,74 +407,64 @@ bool TMemo::KeepCaretOut(const QKeyEvent& event)
     case Qt::Key_BracketRight:
         return control && lastOut;
     default:
-        break;
+        return false;
     }
-    return false;
 }
 
 // Backspace at the start of a line after hidden lines, or Delete at the end
 // of one before them, would join a hidden line and bring the caret into it.
 // The hidden lines are selected instead, so that the next key deletes them
 // whole.
-bool TMemo::SelectHiddenLines(bool backwards)
+bool TLongLines::SelectHiddenLines(bool backwards)
 {
-    if (SendScintilla(SCI_GETSELECTIONEMPTY) == 0)
+    if (Ask(S::SCI_GETSELECTIONEMPTY) == 0)
         return false;
-    const long caret = SendScintilla(SCI_GETCURRENTPOS);
-    const int line = LineOf(*this, caret);
+    const long caret = Ask(S::SCI_GETCURRENTPOS);
+    const int line = LineOf(caret);
     if (backwards) {
-        if (line == 0 || caret != Ask(*this, SCI_POSITIONFROMLINE, line) || LineShown(line - 1))
+        if (line == 0 || caret != Ask(S::SCI_POSITIONFROMLINE, line) || LineShown(line - 1))
             return false;
         int first = line - 1;
         while (first > 0 && !LineShown(first - 1))
             --first;
-        SendScintilla(SCI_SETSEL, At(Ask(*this, SCI_POSITIONFROMLINE, first)), caret);
+        editor_.SendScintilla(S::SCI_SETSEL, At(Ask(S::SCI_POSITIONFROMLINE, first)), caret);
     } else {
-        const int count = LineCount(*this);
-        if (line + 1 >= count || caret != Ask(*this, SCI_GETLINEENDPOSITION, line) ||
+        const int count = LineCount();
+        if (line + 1 >= count || caret != Ask(S::SCI_GETLINEENDPOSITION, line) ||
             LineShown(line + 1))
             return false;
         int last = line + 1;
         while (last + 1 < count && !LineShown(last + 1))
             ++last;
-        SendScintilla(SCI_SETSEL, At(Ask(*this, SCI_GETLINEENDPOSITION, last)), caret);
+        editor_.SendScintilla(S::SCI_SETSEL, At(Ask(S::SCI_GETLINEENDPOSITION, last)), caret);
     }
     return true;
 }
 
-void TMemo::paste()
-{
-    if (!PasteLongText())
-        QsciScintilla::paste();
-}
-
 // Scintilla's paste shows the caret at the end of the text pasted, laying its
-// line out, however long. Long text is pasted here instead: its long lines
-// are hidden before the caret is shown, outside them.
-bool TMemo::PasteLongText()
+// line out, however long.
+bool TLongLines::Paste(const QByteArray& bytes, bool rectangular)
 {
-    bool rectangular = false;
-    const QByteArray bytes = fromMimeData(QApplication::clipboard()->mimeData(), rectangular);
-    if (rectangular || bytes.size() <= LongestShownLine ||
-        SendScintilla(SCI_SELECTIONISRECTANGLE) != 0 || SendScintilla(SCI_GETSELECTIONS) > 1)
+    if (rectangular || bytes.size() <= kLongest || Ask(S::SCI_SELECTIONISRECTANGLE) != 0 ||
+        Ask(S::SCI_GETSELECTIONS) > 1)
         return false;
-    SendScintilla(SCI_BEGINUNDOACTION);
-    const long start = SendScintilla(SCI_GETSELECTIONSTART);
-    SendScintilla(SCI_DELETERANGE, At(start), SendScintilla(SCI_GETSELECTIONEND) - start);
+    editor_.SendScintilla(S::SCI_BEGINUNDOACTION);
+    const long start = Ask(S::SCI_GETSELECTIONSTART);
+    editor_.SendScintilla(S::SCI_DELETERANGE, At(start), Ask(S::SCI_GETSELECTIONEND) - start);
     // Moves the caret to the end of the text without showing it.
-    SendScintilla(SCI_ADDTEXT, At(bytes.size()), bytes.constData());
-    int line = LineOf(*this, SendScintilla(SCI_GETCURRENTPOS));
-    CheckLines(LineOf(*this, start) - 1, line + 1);
+    editor_.SendScintilla(S::SCI_ADDTEXT, At(bytes.size()), bytes.constData());
+    int line = LineOf(Ask(S::SCI_GETCURRENTPOS));
+    CheckLines(LineOf(start) - 1, line + 1);
     if (!LineShown(line)) {
-        const int count = LineCount(*this);
+        const int count = LineCount();
         while (line + 1 < count && !LineShown(line))
             ++line;
         while (line > 0 && !LineShown(line))
             --line;
-        SendScintilla(SCI_SETEMPTYSELECTION, At(Ask(*this, SCI_POSITIONFROMLINE, line)));
+        editor_.SendScintilla(S::SCI_SETEMPTYSELECTION, At(Ask(S::SCI_POSITIONFROMLINE, line)));
     }
     if (LineShown(line))
-        SendScintilla(SCI_SCROLLCARET);
-    SendScintilla(SCI_ENDUNDOACTION);
+        editor_.SendScintilla(S::SCI_SCROLLCARET);
+    editor_.SendScintilla(S::SCI_ENDUNDOACTION);
     return true;
 }

@@ -1,15 +1,13 @@
 #include "wgl.h"
 
 #include "forms.h"
+#include "glclient.h"
 
-#include <QKeyEvent>
 #include <QSurfaceFormat>
 
 struct TDeviceContext
 {
-    TForm* form;
     TGLClient* surface;
-    unsigned long long presented = 0;
 };
 
 namespace {
@@ -24,33 +22,18 @@ struct Binding
 
 } // namespace
 
-TGLClient::TGLClient(TForm* form) : form_(form)
-{
-    setSurfaceType(QSurface::OpenGLSurface);
-    connect(this, &QWindow::visibleChanged, this, [this] {
-        if (current.context && current.dc && current.dc->surface == this &&
-            QOpenGLContext::currentContext() != current.context)
-            current.context->makeCurrent(this);
-    });
-}
-
-void TGLClient::exposeEvent(QExposeEvent* /*event*/)
-{
-    if (isExposed())
-        form_->Paint();
-}
-
-void TGLClient::keyPressEvent(QKeyEvent* event)
-{
-    form_->KeyDown(event->key(), event->modifiers());
-}
-
 HDC GetDC(HWND window)
 {
     if (!window)
         return nullptr;
     window->winId();
-    return new TDeviceContext{window, window->GLClient()};
+    TGLClient* surface = window->GLClient();
+    QObject::connect(surface, &QWindow::visibleChanged, surface, [surface] {
+        if (current.context && current.dc && current.dc->surface == surface &&
+            QOpenGLContext::currentContext() != current.context)
+            current.context->makeCurrent(surface);
+    });
+    return new TDeviceContext{surface};
 }
 
 void ReleaseDC(HWND /*window*/, HDC dc)
@@ -70,13 +53,13 @@ int ChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* descriptor)
 
 BOOL SetPixelFormat(HDC dc, int index, const PIXELFORMATDESCRIPTOR* descriptor)
 {
-    // As on the original platform, a surface takes its format once.
+    // A surface takes its pixel format once, as a window does under WGL.
     if (!dc || !descriptor || index != 1 || dc->surface->handle())
         return FALSE;
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setSwapBehavior((descriptor->dwFlags & PFD_DOUBLEBUFFER) ? QSurfaceFormat::DoubleBuffer
-                                                                     : QSurfaceFormat::SingleBuffer);
+                                                                    : QSurfaceFormat::SingleBuffer);
     const int channel = descriptor->cColorBits / 3;
     format.setRedBufferSize(channel);
     format.setGreenBufferSize(channel);
@@ -135,11 +118,5 @@ BOOL SwapBuffers(HDC dc)
     // swap there undefined, so the frame is dropped.
     if (dc->surface->isExposed())
         current->swapBuffers(dc->surface);
-    ++dc->presented;
     return TRUE;
-}
-
-unsigned long long PresentedFrames(HDC dc)
-{
-    return dc ? dc->presented : 0;
 }

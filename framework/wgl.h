@@ -3,28 +3,11 @@
 #pragma once
 
 #include <QOpenGLContext>
-#include <QWindow>
 
 #include <cstdint>
 
 class TForm;
-
-// A window's client area as a native OpenGL surface; it passes its keys and
-// exposures to the form.
-class TGLClient : public QWindow
-{
-    Q_OBJECT
-
-public:
-    explicit TGLClient(TForm* form);
-
-protected:
-    void exposeEvent(QExposeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    TForm* form_;
-};
+class TGLClient;
 
 using BOOL = int;
 using BYTE = std::uint8_t;
@@ -90,6 +73,3 @@ BOOL wglMakeCurrent(HDC dc, HGLRC context);
 BOOL wglDeleteContext(HGLRC context);
 
 BOOL SwapBuffers(HDC dc);
-
-// How many frames have been presented through SwapBuffers (on screen or not).
-unsigned long long PresentedFrames(HDC dc);

@@ -83,7 +83,7 @@ int CloudCache::Update(int lineCount, int count, const LinesIn& linesIn, char de
             CloudPoint p{};
             if (!TryParsePointLine(line, scratch_, decimalSeparator, p)) {
                 failed_ = span.begin;
-                ++failures_;
+                KeepError(line, decimalSeparator);
                 return failed_;
             }
             float* v = &vertices_[static_cast<std::size_t>(span.begin) * 3];
@@ -97,6 +97,27 @@ int CloudCache::Update(int lineCount, int count, const LinesIn& linesIn, char de
         pending_.erase(pending_.begin());
     }
     return count;
+}
+
+void CloudCache::KeepError(std::string_view line, char decimalSeparator)
+{
+    try {
+        ParsePointLine(line, scratch_, decimalSeparator);
+        throw Exception("not a point"); // the two parses disagree
+    } catch (const Exception& e) {
+        error_ = std::current_exception();
+        message_ = e.Message();
+    }
+}
+
+void CloudCache::RaiseBadLine() const
+{
+    try {
+        std::rethrow_exception(error_);
+    } catch (Exception& e) {
+        e.SetMessage("Line " + std::to_string(failed_ + 1) + ": " + message_);
+        throw;
+    }
 }
 
 void CloudCache::MarkChanged(int begin, int end)

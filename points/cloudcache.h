@@ -5,7 +5,9 @@
 
 #include "cloudpoints.h"
 
+#include <exception>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -29,10 +31,10 @@ public:
     // the first line that does not, after which nothing is converted.
     int Update(int lineCount, int count, const LinesIn& linesIn, char decimalSeparator);
 
-    // How many times a line was found not to be a point. A line that failed
-    // is not converted again until it is edited: while this count stands,
-    // the first bad line is the same line with the same bytes.
-    unsigned Failures() const { return failures_; }
+    // Raises the error of the line the last update stopped at, its message
+    // naming the line as a person counts, from 1. The error is found once:
+    // the line is not converted again until it is edited.
+    [[noreturn]] void RaiseBadLine() const;
 
     // x, y, z of each line, as single-precision floats.
     const std::vector<float>& Vertices() const { return vertices_; }
@@ -47,12 +49,14 @@ private:
         int end;
     };
     void MarkChanged(int begin, int end);
+    void KeepError(std::string_view line, char decimalSeparator);
 
     std::vector<float> vertices_;
     // Lines not yet converted, or that failed: ordered, disjoint.
     std::vector<Span> pending_;
     int failed_ = -1; // the line that failed, while unedited
-    unsigned failures_ = 0;
+    std::exception_ptr error_;
+    std::string message_; // as raised, without the line
     int changedBegin_ = 0;
     int changedEnd_ = 0;
     TStringList scratch_;

@@ -1,7 +1,8 @@
 #include "Unit_view.h"
 
 #include "Unit_vost.h"
-#include "cloudpoints.h"
+#include "application.h"
+#include "report.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -9,7 +10,7 @@
 #include <array>
 #include <cstdio>
 
-Tview_Form* view_Form = nullptr;
+TForm* view_Form = nullptr;
 
 namespace {
 
@@ -61,10 +62,6 @@ bool HasBufferObjects()
 Tview_Form::Tview_Form()
 {
     setupUi(this);
-    // Every edit of the text box marks the lines it touched for conversion.
-    control_Form->Memo1->Lines->OnChange = [this](int first, int removed, int added) {
-        points_.Replace(first, removed, added);
-    };
     Application->SetOnIdle([this](TObject* Sender, bool& Done) { AppIdle(Sender, Done); });
 }
 
@@ -91,8 +88,6 @@ void Tview_Form::SetupPixelFormat()
 
 void Tview_Form::FormDestroy(TObject* /*Sender*/)
 {
-    if (control_Form)
-        control_Form->Memo1->Lines->OnChange = nullptr;
     if (vertexBuffer_ != 0)
         glDeleteBuffers(1, &vertexBuffer_);
     wglMakeCurrent(nullptr, nullptr);
@@ -134,7 +129,9 @@ void Tview_Form::RenderScene()
 // again, and only their vertices are sent to GL again.
 void Tview_Form::DrawPoints()
 {
-    const TStrings& lines = *control_Form->Memo1->Lines;
+    TStrings& lines = *control_Form->Memo1->Lines;
+    for (const TLinesChange& change : lines.TakeChanges())
+        points_.Replace(change.first, change.removed, change.added);
     const int count = lines.Count();
     const int good = points_.Update(
         lines.TextLineCount(), count,
@@ -142,28 +139,8 @@ void Tview_Form::DrawPoints()
     glColor3f(1, 0, 0);
     SendVertices(good);
     glFlush();
-    if (good == count)
-        return;
-    // The report names the line, counted from 1 as a person does.
-    const std::string where = "Line " + std::to_string(good + 1) + ": ";
-    try {
-        if (badLine_.failures != points_.Failures() || !badLine_.error) {
-            // A new bad line: its own error, raised once and then kept while
-            // the line stays as it is (it may have moved).
-            badLine_ = {points_.Failures(), nullptr, {}};
-            TStringList scratch;
-            ParsePointLine(lines.View(good), scratch);
-            throw Exception("not a point");
-        }
-        std::rethrow_exception(badLine_.error);
-    } catch (Exception& e) {
-        if (!badLine_.error) {
-            badLine_.error = std::current_exception();
-            badLine_.message = e.Message();
-        }
-        e.SetMessage(where + badLine_.message);
-        throw;
-    }
+    if (good < count)
+        points_.RaiseBadLine();
 }
 
 void Tview_Form::SendVertices(int count)

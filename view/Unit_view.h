@@ -7,9 +7,6 @@
 #include "ui_Unit_view.h"
 #include "wgl.h"
 
-#include <exception>
-#include <string>
-
 class Tview_Form : public TForm, public Ui::Tview_Form
 {
     Q_OBJECT
@@ -42,15 +39,7 @@ private:
 
     // The lines' points as converted so far; see DrawPoints.
     CloudCache points_;
-    struct BadLine
-    {
-        unsigned failures; // the cache's count when it failed
-        std::exception_ptr error;
-        std::string message; // as raised, without the line number
-    } badLine_{};
     unsigned int vertexBuffer_ = 0;
     std::size_t bufferFloats_ = 0;
     int bufferObjects_ = -1; // not yet known
 };
-
-extern Tview_Form* view_Form;

@@ -11,22 +11,6 @@
 
 namespace {
 
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::size_t FindFrom(std::string_view text, std::string_view what, std::size_t from,
-                     bool ignoreCase)
-{
-    if (!ignoreCase)
-        return text.find(what, from);
-    const auto it =
-        std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), what.begin(),
-                    what.end(), [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
-    return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
-}
-
 enum CharClass : unsigned char
 {
     fieldChar,
@@ -39,20 +23,19 @@ struct CharClasses
     CharClass of[256];
 };
 
-// Codes 1..32 separate fields; NUL does not, so it stays inside a field.
-constexpr CharClasses MakeCharClasses(bool spaceIsComma)
+// Codes 1..32 separate fields, NUL does not, so it stays inside a field; a
+// space is a comma here, as the line's spaces are replaced by commas.
+constexpr CharClasses MakeCharClasses()
 {
     CharClasses classes{};
     for (unsigned c = 1; c <= 32; ++c)
         classes.of[c] = blankChar;
     classes.of[static_cast<unsigned char>(',')] = commaChar;
-    if (spaceIsComma)
-        classes.of[static_cast<unsigned char>(' ')] = commaChar;
+    classes.of[static_cast<unsigned char>(' ')] = commaChar;
     return classes;
 }
 
-constexpr CharClasses commaClasses = MakeCharClasses(false);
-constexpr CharClasses spaceCommaClasses = MakeCharClasses(true);
+constexpr CharClasses classes = MakeCharClasses();
 
 inline bool IsDigit(char c)
 {
@@ -82,23 +65,12 @@ std::string Printable(std::string_view text)
 // field of a hundred megabytes into every report would stall the program.
 constexpr std::size_t kQuotedEnd = 120;
 
-// `at` moved back to the start of a UTF-8 character, so a cut splits none;
-// no further than a character's length, as text need not be UTF-8.
-std::size_t CharacterStart(std::string_view text, std::size_t at)
-{
-    for (int step = 0;
-         step < 3 && at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0u) == 0x80u; ++step)
-        --at;
-    return at;
-}
-
 std::string Quoted(std::string_view text)
 {
     if (text.size() <= 2 * kQuotedEnd + 16)
         return Printable(text);
-    const std::size_t head = CharacterStart(text, kQuotedEnd);
-    const std::size_t tail = CharacterStart(text, text.size() - kQuotedEnd);
-    return Printable(text.substr(0, head)) + "..." + Printable(text.substr(tail));
+    const auto [head, tail] = Ends(text, kQuotedEnd, kQuotedEnd);
+    return Printable(head) + "..." + Printable(tail);
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void ThrowNotAFloat(std::string_view text)
@@ -203,44 +175,31 @@ std::optional<double> Convert(std::string_view text, char decimalSeparator, char
 
 } // namespace
 
-std::string StringReplace(std::string_view text, std::string_view from, std::string_view to,
-                          TReplaceFlags flags)
+std::pair<std::string_view, std::string_view> Ends(std::string_view text, std::size_t head,
+                                                   std::size_t tail)
 {
-    if (from.empty())
-        return std::string(text);
-    const bool ignoreCase = (flags & rfIgnoreCase) != 0;
-    std::string out;
-    std::size_t done = 0;
-    std::size_t hit = FindFrom(text, from, 0, ignoreCase);
-    while (hit != std::string_view::npos) {
-        out.append(text, done, hit - done).append(to);
-        done = hit + from.size();
-        if ((flags & rfReplaceAll) == 0)
-            break;
-        hit = FindFrom(text, from, done, ignoreCase);
-    }
-    out.append(text, done);
-    return out;
-}
-
-void TStringList::SetCommaText(std::string_view text)
-{
-    storage_.assign(text);
-    Split<false>();
+    const auto characterStart = [text](std::size_t at) {
+        for (int step = 0;
+             step < 3 && at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0u) == 0x80u; ++step)
+            --at;
+        return at;
+    };
+    if (head + tail >= text.size())
+        return {text, {}};
+    return {text.substr(0, characterStart(head)), text.substr(characterStart(text.size() - tail))};
 }
 
 void TStringList::SetCommaTextSpacesAsCommas(std::string_view text)
 {
     storage_.assign(text);
-    Split<true>();
+    Split();
 }
 
 // Splits storage_ in place: unquoting only ever shortens a field, so the
 // unquoted text is written over the quoted text it came from. Unquoted fields
 // cannot hold a space, so only quoted ones need spaces turned into commas.
-template <bool SpaceIsComma> void TStringList::Split()
+void TStringList::Split()
 {
-    const CharClasses& classes = SpaceIsComma ? spaceCommaClasses : commaClasses;
     fields_.clear();
     const std::size_t n = storage_.size();
     storage_.push_back(','); // stops every scan below without a bounds check
@@ -265,7 +224,7 @@ template <bool SpaceIsComma> void TStringList::Split()
                     ++i;
                     break;
                 }
-                s[write++] = SpaceIsComma && s[i] == ' ' ? ',' : s[i];
+                s[write++] = s[i] == ' ' ? ',' : s[i];
                 ++i;
             }
             size = write - begin;

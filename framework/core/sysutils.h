@@ -1,5 +1,5 @@
-// Qt-free services the point data rests on: exceptions, string replace,
-// comma-text splitting and locale-aware number conversion.
+// Qt-free services the point data rests on: exceptions, comma-text splitting
+// and locale-aware number conversion.
 #pragma once
 
 #include <cstddef>
@@ -39,27 +39,13 @@ public:
     using Exception::Exception;
 };
 
-enum TReplaceFlag : unsigned
-{
-    rfReplaceAll = 1u,
-    rfIgnoreCase = 2u
-};
-using TReplaceFlags = unsigned;
-
-// Every occurrence of `from` (or the first, without rfReplaceAll) replaced by `to`.
-std::string StringReplace(std::string_view text, std::string_view from, std::string_view to,
-                          TReplaceFlags flags);
-
 // A list of strings that splits comma text. Reused across lines, it keeps its
 // buffers, so a warm list splits without allocating.
 class TStringList
 {
 public:
-    // Assigning comma text: replaces the list's fields with those of `text`.
-    void SetCommaText(std::string_view text);
-
-    // As SetCommaText(StringReplace(text, " ", ",", rfReplaceAll)), without the
-    // temporary string: a point line is split this way once per line.
+    // Assigning as comma text `text` with every space replaced by a comma,
+    // without the temporary string: a point line is split this way.
     void SetCommaTextSpacesAsCommas(std::string_view text);
 
     int Count() const noexcept { return static_cast<int>(fields_.size()); }
@@ -75,7 +61,7 @@ public:
     std::string_view operator[](int index) const { return Strings(index); }
 
 private:
-    template <bool SpaceIsComma> void Split();
+    void Split();
     [[noreturn]] static void ThrowIndexOutOfBounds(int index);
 
     struct Span
@@ -86,6 +72,12 @@ private:
     std::string storage_; // the text, fields unquoted in place, then a sentinel comma
     std::vector<Span> fields_;
 };
+
+// The first `head` and the last `tail` bytes of a text too long to show
+// whole, each cut moved back to the start of a UTF-8 character, by three
+// bytes at most, as text need not be UTF-8.
+std::pair<std::string_view, std::string_view> Ends(std::string_view text, std::size_t head,
+                                                   std::size_t tail);
 
 // The decimal separator of the user's regional settings (LC_NUMERIC), read once.
 char DecimalSeparator();

@@ -1,0 +1,92 @@
+// The text box and the list of its lines.
+#pragma once
+
+#include "sysutils.h"
+
+#include <Qsci/qsciscintilla.h>
+
+#include <string_view>
+#include <vector>
+
+class TLongLines;
+class TMemo;
+
+// Text lines [first, first + removed) became `added` lines.
+struct TLinesChange
+{
+    int first;
+    int removed;
+    int added;
+};
+
+// The text box's text as a list of lines, each without its line break. A
+// break is CR LF, a lone CR or a lone LF; one at the very end of the text
+// does not begin a further line.
+class TStrings
+{
+public:
+    explicit TStrings(TMemo& memo) : memo_(memo) {}
+
+    int Count() const;
+    // Line `index`'s bytes in place in the text box, without a copy; valid
+    // until the text next changes. EStringListError past the end.
+    std::string_view View(int index) const;
+
+    // The whole text replaced by the file's, byte for byte. A failure leaves
+    // the text as it was. A long load shows its progress and may be
+    // cancelled: false then, and nothing changed.
+    bool LoadFromFile(const AnsiString& fileName);
+
+    // The text's lines as the text box counts them: one more than Count()
+    // where the text ends with a line break (the empty line after it).
+    int TextLineCount() const;
+    // The bytes of text lines [begin, end) with their line breaks, in place
+    // in the text box; valid until the text next changes.
+    std::string_view Range(int begin, int end) const;
+
+    // The changes since the last call, in text lines and in the order made;
+    // a change may be reported wider than it was.
+    std::vector<TLinesChange> TakeChanges();
+
+private:
+    friend class TMemo;
+    // A change the text box is about to make; its size is known once made.
+    void BeforeChange(long position, long length, bool deletion);
+    void Settle();
+    // Puts a filled document in the text's place.
+    void Adopt(long document, const std::vector<long>& marks);
+    void Record(TLinesChange change);
+
+    struct PendingChange
+    {
+        int first;
+        int end;
+        int oldCount;
+        bool active;
+    };
+    TMemo& memo_;
+    PendingChange pending_{};
+    std::vector<TLinesChange> changes_;
+    int countBeforeChanges_ = 0;
+};
+
+class TMemo : public QsciScintilla
+{
+    Q_OBJECT
+
+public:
+    explicit TMemo(QWidget* parent = nullptr);
+
+    TStrings* const Lines;
+
+public slots:
+    // The context menu's paste too.
+    void paste() override;
+
+private:
+    friend class TStrings;
+    void OnModified(long position, int modificationType, long length);
+
+    TStrings lines_;
+    TLongLines* longLines_;
+};

@@ -1,0 +1,198 @@
+# The real program on a private X server, driven as a person drives it:
+# windows found and closed through Xlib (python3-xlib), keys and clicks
+# through xdotool, screenshots through Pillow.
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+from PIL import ImageGrab
+from Xlib import X, display, protocol
+
+# Places in the control window (menu bar included): the File menu, and points
+# in the path field, the text box and the button, far enough right that the
+# view, where it first comes up, does not cover them.
+FILE_MENU, PATH_FIELD, TEXT_BOX, BUTTON = (18, 9), (580, 79), (580, 133), (580, 231)
+
+
+class Failure(Exception):
+    pass
+
+
+def wait_for(check, what, timeout=20):
+    # Polls until check() gives something true and returns it.
+    give_up = time.monotonic() + timeout
+    while not (value := check()):
+        if time.monotonic() > give_up:
+            raise Failure(f"waited {timeout} s for {what}")
+        time.sleep(0.05)
+    return value
+
+
+def start(args, **kw):
+    # A process group of its own, so that nothing outlives the test.
+    return subprocess.Popen(args, start_new_session=True, **kw)
+
+
+def stop(process):
+    if process and process.poll() is None:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+
+
+class Session:
+    # Xvfb, a window manager if asked for, and the program with a home of its own.
+
+    def __init__(self, vost, out, env=None, window_manager=None):
+        self.out, self.tmp = out, tempfile.mkdtemp(prefix="vost-e2e-")
+        self.home, self.wm = os.path.join(self.tmp, "home"), None
+        os.makedirs(self.home)
+        read, write = os.pipe()
+        self.xvfb = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                           "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as reply:
+            self.display = ":" + reply.readline().strip()
+        self.x = display.Display(self.display)
+        self.root = self.x.screen().root
+        self.helper = self.root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
+        self.env.update(DISPLAY=self.display, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
+                        QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {}))
+        if window_manager:
+            self.wm = start([window_manager], env=self.env, stderr=subprocess.DEVNULL)
+            wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
+                                                         X.AnyPropertyType), "the window manager")
+        self.app = start([vost], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
+                         stderr=open(os.path.join(out, "log.txt"), "a"))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *_):
+        if kind is not None:
+            ImageGrab.grab(xdisplay=self.display).save(os.path.join(self.out, "failure.png"))
+        for process in (self.app, self.wm):
+            stop(process)
+        self.x.close()
+        stop(self.xvfb)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def atom(self, name):
+        return self.x.intern_atom(name)
+
+    def windows(self, parent=None):
+        # The top-level windows with their titles and whether they are shown;
+        # under a window manager, those in its frames (which have no title).
+        out = []
+        for child in (parent or self.root).query_tree().children:
+            try:
+                name = child.get_full_property(self.atom("_NET_WM_NAME"), X.AnyPropertyType)
+                name = name.value.decode() if name else child.get_wm_name()
+                if name is not None:
+                    out.append((child, name, child.get_attributes().map_state == X.IsViewable))
+                elif parent is None:
+                    out.extend(self.windows(child))
+            except Exception:  # windows come and go while they are listed
+                continue
+        return out
+
+    def find(self, title):
+        return wait_for(lambda: next((w for w, name, shown in self.windows() if shown and
+                                      name == title), None), f"a window titled {title!r}")
+
+    def gone(self, window):
+        wait_for(lambda: all(w != window or not shown for w, _, shown in self.windows()),
+                 "a window to go")
+
+    def rect(self, window):
+        # x, y, width and height on the screen.
+        geometry, at = window.get_geometry(), self.root.translate_coords(window, 0, 0)
+        return at.x, at.y, geometry.width, geometry.height
+
+    def focus(self):
+        return getattr(self.x.get_input_focus().focus, "id", None)
+
+    def close(self, window):
+        # What a window manager sends when its close button is pressed.
+        window.send_event(protocol.event.ClientMessage(
+            window=window, client_type=self.atom("WM_PROTOCOLS"),
+            data=(32, [self.atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
+        self.x.flush()
+
+    def exit_code(self):
+        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
+                        "the program to end")[0]
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=60)
+
+    def click(self, window, x, y):
+        left, top, _, _ = self.rect(window)
+        self.xdotool("mousemove", left + x, top + y, "click", 1)
+
+    def click_to_type(self, window, place):
+        # Without a window manager nothing gives a clicked window the keyboard;
+        # it is given as one would.
+        self.click(window, *place)
+        if self.wm is None and self.focus() != window.id:
+            self.xdotool("windowfocus", "--sync", window.id)
+
+    def type(self, text):
+        self.xdotool("type", "--delay", 20, "--", text)
+
+    def key(self, *keys):
+        self.xdotool("key", "--delay", 30, *keys)
+
+    def reds(self, window):
+        # Red pixels inside a window, in its coordinates.
+        left, top, width, height = self.rect(window)
+        image = ImageGrab.grab((left, top, left + width, top + height), xdisplay=self.display)
+        return [(i % width, i // width) for i, (r, g, b) in enumerate(image.getdata())
+                if r > 128 and g < 64 and b < 64]
+
+    def copy(self, *keys):
+        # What the keys copy, as the program hands it over. The clipboard is
+        # held here first, so that a copy that does not happen cannot pass for one.
+        clipboard = self.atom("CLIPBOARD")
+        self.helper.set_selection_owner(clipboard, X.CurrentTime)
+        self.x.sync()
+        self.key(*keys)
+        wait_for(lambda: self.x.get_selection_owner(clipboard) != self.helper, "a copy")
+        self.helper.convert_selection(clipboard, self.atom("UTF8_STRING"), self.atom("COPIED"),
+                                      X.CurrentTime)
+        self.x.flush()
+        wait_for(lambda: self.x.pending_events() and
+                 self.x.next_event().type == X.SelectionNotify, "the copied text")
+        return self.helper.get_full_property(self.atom("COPIED"), X.AnyPropertyType).value.decode()
+
+    def text_of(self, control, place):
+        self.click_to_type(control, place)
+        text = self.copy("ctrl+a", "ctrl+c")
+        self.key("ctrl+End")
+        return text
+
+    def open_dialog(self, control, shortcut=False):
+        if shortcut:
+            self.click_to_type(control, PATH_FIELD)
+            self.key("ctrl+o")
+        else:
+            self.click(control, *FILE_MENU)
+            self.key("Down", "Return")
+        dialog = self.message_box("Open")
+        return dialog
+
+    def open_file(self, control, path, shortcut=False):
+        dialog = self.open_dialog(control, shortcut)
+        self.type(path)
+        self.key("Return")
+        self.gone(dialog)
+
+    def message_box(self, title="vost"):
+        # A box that waits for its answer, and so has the keyboard.
+        box = self.find(title)
+        wait_for(lambda: self.focus() == box.id, f"{title!r} to take the keyboard")
+        return box

@@ -1,0 +1,125 @@
+// One line of text into one point: the fields as comma text, the numbers as
+// the user's locale writes them, and the exact error for a line that is no point.
+#include "cloudpoints.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+
+using namespace std::string_literals;
+
+namespace {
+
+// "x y z" in shortest round-trip form, so -0 and 0 differ; or the error's
+// class and message.
+std::string Outcome(const std::string& line, char separator)
+{
+    static TStringList scratch; // reused, as the points pass does
+    try {
+        const CloudPoint p = ParsePointLine(line, scratch, separator);
+        std::string out;
+        for (const double v : {p.x, p.y, p.z}) {
+            char text[32];
+            out.append(text, std::to_chars(text, text + sizeof text, v).ptr).push_back(' ');
+        }
+        out.pop_back();
+        return out;
+    } catch (const EConvertError& e) {
+        return "EConvertError " + e.Message();
+    } catch (const EStringListError& e) {
+        return "EStringListError " + e.Message();
+    }
+}
+
+std::string Bad(const std::string& shown)
+{
+    return "EConvertError '" + shown + "' is not a valid floating point value";
+}
+
+std::string Repeat(const std::string& piece, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+TEST(ParsePointLine, Table)
+{
+    const std::string longOne = "1" + std::string(400, '0');
+    const struct
+    {
+        std::string line;
+        char separator;
+        std::string expected;
+    } rows[] = {
+        // Fields: a space, a comma or a run of blanks (codes 1 to 32) apart.
+        {"1 2 3", '.', "1 2 3"},
+        {"1,2,3", '.', "1 2 3"},
+        {"1\t2\t\t3", '.', "1 2 3"},
+        {"1 2 3 4 5", '.', "1 2 3"},
+        {"1 2 3 ", '.', "1 2 3"},
+        {"1 2 3\r", '.', "1 2 3"},
+        {"1 2 3 x,,\"", '.', "1 2 3"},
+        {"\x01"s + "1,2,3\x1f", '.', "1 2 3"},
+        {"1  2 3", '.', Bad("")},
+        {" 1 2 3", '.', Bad("")},
+        {",1,2", '.', Bad("")},
+        {"1 2 ", '.', Bad("")}, // a comma that is the last character adds a field
+        {"1 2 \t", '.', "EStringListError List index out of bounds (2)"},
+        {"1 2", '.', "EStringListError List index out of bounds (2)"},
+        {"", '.', "EStringListError List index out of bounds (0)"},
+        {"\t\r", '.', "EStringListError List index out of bounds (0)"},
+        // Quoted fields, whose spaces became commas too.
+        {"\"1\" 2 3", '.', "1 2 3"},
+        {"\"1 2\" 3 4", ',', "1.2 3 4"},
+        {"\"1 2\" 3 4", '.', Bad("1,2")},
+        {R"("1""" 2 3)", '.', Bad(R"(1")")},
+        {R"("1"2 3)", '.', "1 2 3"}, // text after the closing quote begins the next field
+        {R"(1"2" 3 4)", '.', Bad(R"(1"2")")},
+        {R"(1 2 "3)", '.', "1 2 3"},
+        // Numbers: sign, digits with one separator, exponent.
+        {"-1.5e2 0 3", '.', "-150 0 3"},
+        {"1. .5 +1", '.', "1 0.5 1"},
+        {"1E+3 -.5 0e999999", '.', "1000 -0.5 0"},
+        {"4.9e-324 1e-400 -1e-400", '.', "5e-324 0 -0"},
+        {"1e-99999999999999999999 0.000" + longOne + " " + longOne + "e-400", '.', "0 1e-04 1"},
+        {"1,5 2,5 3,5", '.', "1 5 2"},
+        {"1;5 2 3", ';', "1.5 2 3"},
+        {"-.5e1 1.5 2", ',', "-5 1.5 2"}, // with a decimal comma, a point is taken too
+        {"x y z", '.', Bad("x")},
+        {"1 y 3", '.', Bad("y")},
+        {"1 2 z", '.', Bad("z")},
+        {"1.5 2 3", ';', Bad("1.5")},
+        {". - +-1", '.', Bad(".")},
+        {"1 - 3", '.', Bad("-")},
+        {"1e 0 0", '.', Bad("1e")},
+        {"e5 0 0", '.', Bad("e5")},
+        {"1.5.2 0 0", '.', Bad("1.5.2")},
+        {"1e5.5 0 0", '.', Bad("1e5.5")},
+        {"inf 0 0", '.', Bad("inf")},
+        {"-nan 0 0", ',', Bad("-nan")},
+        {"0x10 0 0", '.', Bad("0x10")},
+        {"1e999 0 0", '.', Bad("1e999")},
+        {"-1.7976931348623159e308 0 0", '.', Bad("-1.7976931348623159e308")},
+        // What a box can show: control bytes written out, long fields by their ends.
+        {"1 2\0 3"s, '.', Bad(R"(2\x00)")},
+        {"\x7f"
+         "1 2 3",
+         '.', Bad(R"(\x7F1)")},
+        {"1 2 \xC3\xA9", '.', Bad("\xC3\xA9")},
+        {std::string(255, '7') + "x 0 0", '.', Bad(std::string(255, '7') + "x")},
+        {longOne + " 0 0", '.', Bad("1" + std::string(119, '0') + "..." + std::string(120, '0'))},
+        {"a" + Repeat("\xC3\xA9", 200), '.',
+         Bad("a" + Repeat("\xC3\xA9", 59) + "..." + Repeat("\xC3\xA9", 60))},
+        {std::string(1000, '\xA0'), '.', // not UTF-8: a cut moves back three bytes at most
+         Bad(std::string(117, '\xA0') + "..." + std::string(123, '\xA0'))},
+        {std::string(10 << 20, '\1') + "x", '.', Bad("x")},
+        {std::string(10 << 20, '\x7f') + "y 1 2", '.',
+         Bad(Repeat(R"(\x7F)", 120) + "..." + Repeat(R"(\x7F)", 119) + "y")},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(Outcome(r.line, r.separator), r.expected) << r.line.substr(0, 80);
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+// What the GUI tests share: a loop that waits for a state, files, and the
+// text box's bytes.
+#pragma once
+
+#include "memo.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+// Runs a loop as the program's does, one that waits for messages (and so
+// calls the idle handler), until `done` holds; false if it never does.
+inline bool WaitFor(const std::function<bool()>& done)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+inline std::string TextOf(const QsciScintillaBase& editor)
+{
+    const auto* bytes = reinterpret_cast<const char*>(
+        editor.SendScintilla(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
+    return {bytes,
+            static_cast<std::size_t>(editor.SendScintilla(QsciScintillaBase::SCI_GETLENGTH))};
+}
+
+inline std::filesystem::path TempFile(const std::string& name, std::string_view bytes)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("vost-test-" + name);
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// Replaces the whole text as File > Open does.
+inline void LoadText(TMemo& memo, std::string_view bytes)
+{
+    const auto path = TempFile("text.xyz", bytes);
+    memo.Lines->LoadFromFile(path.string());
+    std::filesystem::remove(path);
+}
+
+// The report box on screen, if any.
+inline QMessageBox* ReportBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+inline std::string ReportText()
+{
+    QMessageBox* box = ReportBox();
+    return box ? box->text().toStdString() : std::string();
+}
