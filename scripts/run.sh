@@ -7,4 +7,5 @@ if [ -n "${DISPLAY:-}" ]; then
   exec "$build/app/vost"
 fi
 echo "No DISPLAY set: starting the viewer on a virtual display for a short tour."
-exec "$(dirname "$0")/tour.sh" "$build"
+exec /usr/bin/python3 "$(dirname "$0")/tour.py" "$build/app/vost" \
+  "$(dirname "$0")/../samples/torus_knot.xyz" "$build/screenshots"
