@@ -58,3 +58,27 @@ bench: setup
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan
+
+# Installing and packaging use a Release build of the program alone.
+RELEASE ?= build-release
+PREFIX ?= /usr/local
+
+.PHONY: release install package package-test
+
+release: setup
+	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVOST_WERROR=ON >/dev/null
+	@cmake --build $(RELEASE) -j $(JOBS)
+
+# make install PREFIX=~/.local for one user; DESTDIR stages it elsewhere.
+install: release
+	@DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix $(PREFIX)
+
+package: release
+	@rm -f $(RELEASE)/vost_*.deb
+	@cd $(RELEASE) && cpack -G DEB >/dev/null
+	@ls $(RELEASE)/vost_*.deb
+
+# The installed files, the package, and the package installed by apt into a
+# clean Debian root (tests/install/check.sh).
+package-test: package
+	@tests/install/check.sh $(RELEASE)
