@@ -35,7 +35,8 @@ out=$(desktop-file-validate "$dest/opt/vost/share/applications/$id.desktop")
 appstreamcli validate --no-net --pedantic --strict "$dest/opt/vost/share/metainfo/$id.metainfo.xml"
 # The metainfo, its launchable desktop entry and the icon agree.
 appstreamcli validate-tree --no-net --pedantic --strict "$dest/opt/vost"
-[ "$(identify -format %wx%h "$dest/opt/vost/share/icons/hicolor/256x256/apps/$id.png")" = 256x256 ] ||
+[ "$(/usr/bin/python3 -c 'import sys; from PIL import Image; print("%dx%d" % Image.open(sys.argv[1]).size)' \
+      "$dest/opt/vost/share/icons/hicolor/256x256/apps/$id.png")" = 256x256 ] ||
   fail "the PNG icon is not 256x256"
 
 step "the package: $(basename "$deb")"
