@@ -3,6 +3,7 @@
 // deliberately plain.
 #include "cloudpoints.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -198,9 +199,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static TStringList scratch; // warm across inputs, as in the reader
     const std::string line(reinterpret_cast<const char*>(data), size);
 
-    scratch.SetCommaTextSpacesAsCommas(line);
+    // A point needs three fields; the split reads no more.
+    scratch.SetCommaTextSpacesAsCommas(line, 3);
     const std::vector<std::string> fields = PlainSplit(PlainSpacesToCommas(line));
-    if (scratch.Count() != static_cast<int>(fields.size()))
+    if (scratch.Count() != static_cast<int>(std::min<std::size_t>(fields.size(), 3)))
         Mismatch("field count", line);
     for (int i = 0; i < scratch.Count(); ++i)
         if (scratch[i] != fields[static_cast<std::size_t>(i)])

@@ -1,5 +1,7 @@
 #include "cloudpoints.h"
 
+#include <cstring>
+
 CloudPoint ParsePointLine(std::string_view line, TStringList& scratch)
 {
     return ParsePointLine(line, scratch, DecimalSeparator());
@@ -7,7 +9,7 @@ CloudPoint ParsePointLine(std::string_view line, TStringList& scratch)
 
 CloudPoint ParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator)
 {
-    scratch.SetCommaTextSpacesAsCommas(line);
+    scratch.SetCommaTextSpacesAsCommas(line, 3);
     // Separate statements: the first bad field is the one reported.
     const double x = StrToFloat(scratch[0], decimalSeparator);
     const double y = StrToFloat(scratch[1], decimalSeparator);
@@ -15,11 +17,75 @@ CloudPoint ParsePointLine(std::string_view line, TStringList& scratch, char deci
     return {x, y, z};
 }
 
+namespace {
+
+// Most lines are three plain numbers, one space or comma apart, read here in
+// one pass. Anything else is left to the split, which decides the same.
+bool ReadPlainLine(std::string_view line, char decimalSeparator, CloudPoint& point)
+{
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    // A comma always ends a field.
+    const char separator = decimalSeparator == ',' ? '.' : decimalSeparator;
+    for (double* const coordinate : {&point.x, &point.y}) {
+        if (!ReadPlainDecimal(p, end, separator, *coordinate) || p == end ||
+            (*p != ' ' && *p != ','))
+            return false;
+        ++p;
+    }
+    if (!ReadPlainDecimal(p, end, separator, point.z))
+        return false;
+    // The third field ends here, or it goes on and is no number.
+    const auto next = p == end ? ',' : static_cast<unsigned char>(*p);
+    return next == ',' || (next >= 1 && next <= 32);
+}
+
+} // namespace
+
 bool TryParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator,
                        CloudPoint& point)
 {
-    scratch.SetCommaTextSpacesAsCommas(line);
+    if (ReadPlainLine(line, decimalSeparator, point))
+        return true;
+    scratch.SetCommaTextSpacesAsCommas(line, 3);
     return scratch.Count() >= 3 && TryStrToFloat(scratch[0], decimalSeparator, point.x) &&
            TryStrToFloat(scratch[1], decimalSeparator, point.y) &&
            TryStrToFloat(scratch[2], decimalSeparator, point.z);
+}
+
+bool ConvertLine(std::string_view line, TStringList& scratch, char decimalSeparator, float* out)
+{
+    CloudPoint p{};
+    if (!TryParsePointLine(line, scratch, decimalSeparator, p))
+        return false;
+    out[0] = static_cast<float>(p.x);
+    out[1] = static_cast<float>(p.y);
+    out[2] = static_cast<float>(p.z);
+    return true;
+}
+
+void KeepError(std::string_view line, TStringList& scratch, char decimalSeparator,
+               std::exception_ptr& error, std::string& message)
+{
+    try {
+        ParsePointLine(line, scratch, decimalSeparator);
+        throw Exception("not a point"); // the two parses disagree
+    } catch (const Exception& e) {
+        error = std::current_exception();
+        message = e.Message();
+    }
+}
+
+std::string_view NextLine(std::string_view bytes, std::size_t& at)
+{
+    // An LF is found fast; a CR before it, rare, ends the line sooner.
+    const std::size_t left = bytes.size() - at;
+    const char* const start = bytes.data() + at;
+    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', left));
+    const std::size_t lfAt = lf ? static_cast<std::size_t>(lf - start) : left;
+    const auto* cr = static_cast<const char*>(std::memchr(start, '\r', lfAt));
+    const std::size_t length = cr ? static_cast<std::size_t>(cr - start) : lfAt;
+    const std::string_view line(start, length);
+    at += length + (cr && length + 1 < left && start[length + 1] == '\n' ? 2 : 1);
+    return line;
 }

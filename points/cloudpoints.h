@@ -3,6 +3,8 @@
 
 #include "sysutils.h"
 
+#include <exception>
+#include <string>
 #include <string_view>
 
 struct CloudPoint
@@ -24,3 +26,14 @@ CloudPoint ParsePointLine(std::string_view line, TStringList& scratch, char deci
 // whether a line is a point: false where ParsePointLine would raise.
 bool TryParsePointLine(std::string_view line, TStringList& scratch, char decimalSeparator,
                        CloudPoint& point);
+
+// Converts `line` into out[0..2] as single-precision floats; false where it is no point.
+bool ConvertLine(std::string_view line, TStringList& scratch, char decimalSeparator, float* out);
+
+// The error ParsePointLine raises for a line ConvertLine refused, and its message.
+void KeepError(std::string_view line, TStringList& scratch, char decimalSeparator,
+               std::exception_ptr& error, std::string& message);
+
+// The line of `bytes` that starts at `at`, without its break (CR LF, CR or LF);
+// `at` moves past the break.
+std::string_view NextLine(std::string_view bytes, std::size_t& at);

@@ -189,56 +189,45 @@ std::pair<std::string_view, std::string_view> Ends(std::string_view text, std::s
     return {text.substr(0, characterStart(head)), text.substr(characterStart(text.size() - tail))};
 }
 
-void TStringList::SetCommaTextSpacesAsCommas(std::string_view text)
+void TStringList::SetCommaTextSpacesAsCommas(std::string_view text, std::size_t limit)
 {
-    storage_.assign(text);
-    Split();
-}
-
-// Splits storage_ in place: unquoting only ever shortens a field, so the
-// unquoted text is written over the quoted text it came from. Unquoted fields
-// cannot hold a space, so only quoted ones need spaces turned into commas.
-void TStringList::Split()
-{
-    fields_.clear();
-    const std::size_t n = storage_.size();
-    storage_.push_back(','); // stops every scan below without a bounds check
-    char* const s = storage_.data();
-    const auto kind = [&](std::size_t at) { return classes.of[static_cast<unsigned char>(s[at])]; };
+    text_ = text;
+    unquoted_.clear();
+    count_ = 0;
+    limit = std::min(limit, kMostFields);
+    const std::size_t n = text.size();
+    const auto kind = [&](std::size_t at) {
+        return at < n ? classes.of[static_cast<unsigned char>(text[at])] : commaChar;
+    };
+    const auto add = [this](Span field) { fields_[count_++] = field; };
     std::size_t i = 0;
     while (kind(i) == blankChar)
         ++i;
-    while (i < n) {
-        const std::size_t begin = i;
-        std::size_t size = 0;
-        if (s[i] == '"') {
-            std::size_t write = i;
-            ++i;
-            while (i < n) {
-                if (s[i] == '"') {
-                    if (s[i + 1] == '"') { // never the sentinel
-                        s[write++] = '"';
-                        i += 2;
-                        continue;
-                    }
+    while (i < n && count_ < limit) {
+        if (text[i] == '"') {
+            // Unquoted fields cannot hold a space; quoted ones turn theirs into commas.
+            const std::size_t begin = unquoted_.size();
+            for (++i; i < n; ++i) {
+                if (text[i] == '"' && !(i + 1 < n && text[i + 1] == '"')) {
                     ++i;
                     break;
                 }
-                s[write++] = s[i] == ' ' ? ',' : s[i];
-                ++i;
+                unquoted_.push_back(text[i] == ' ' ? ',' : text[i]);
+                i += text[i] == '"' ? 1 : 0;
             }
-            size = write - begin;
+            add({true, begin, unquoted_.size() - begin});
         } else {
+            const std::size_t begin = i;
             while (kind(i) == fieldChar)
                 ++i;
-            size = i - begin;
+            add({false, begin, i - begin});
         }
-        fields_.push_back({begin, size});
         while (kind(i) == blankChar)
             ++i;
         if (i < n && kind(i) == commaChar) {
             if (++i == n) {
-                fields_.push_back({n, 0});
+                if (count_ < limit)
+                    add({false, n, 0});
                 break;
             }
             while (kind(i) == blankChar)
@@ -271,8 +260,48 @@ double StrToFloat(std::string_view text)
     return StrToFloat(text, DecimalSeparator());
 }
 
+// Where the digits make an integer of 53 bits or less and the fraction has 22
+// digits or fewer, both are exact doubles and one division rounds correctly,
+// as from_chars would.
+bool ReadPlainDecimal(const char*& p, const char* end, char decimalSeparator, double& value)
+{
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* q = p;
+    const bool negative = q != end && *q == '-';
+    if (q != end && (*q == '-' || *q == '+'))
+        ++q;
+    // 19 digits at most: more could overflow, and take the long way.
+    const char* const last = end - q > 20 ? q + 20 : end;
+    std::uint64_t digits = 0;
+    const char* const integer = q;
+    while (q != last && IsDigit(*q))
+        digits = digits * 10 + static_cast<std::uint64_t>(*q++ - '0');
+    int count = static_cast<int>(q - integer);
+    int fraction = 0;
+    if (q != last && (*q == decimalSeparator || (*q == '.' && decimalSeparator == ','))) {
+        const char* const fractionStart = ++q;
+        while (q != last && IsDigit(*q))
+            digits = digits * 10 + static_cast<std::uint64_t>(*q++ - '0');
+        fraction = static_cast<int>(q - fractionStart);
+        count += fraction;
+    }
+    p = q;
+    if (count == 0 || count > 19 || digits > (std::uint64_t{1} << 53) || fraction > 22 ||
+        (q != end && (IsDigit(*q) || *q == 'e' || *q == 'E')))
+        return false;
+    const double magnitude = static_cast<double>(digits) / kPowers[fraction];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 bool TryStrToFloat(std::string_view text, char decimalSeparator, double& value)
 {
+    const char* p = text.data();
+    if (ReadPlainDecimal(p, p + text.size(), decimalSeparator, value) &&
+        p == text.data() + text.size())
+        return true;
     // from_chars alone reads exactly our grammar with a '.' separator, except
     // that it also takes inf and nan (caught as not finite) and rejects '+'.
     // So plain text needs no copy; the rest takes the checked copy below.

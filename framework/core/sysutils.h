@@ -2,6 +2,7 @@
 // and locale-aware number conversion.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <exception>
 #include <string>
@@ -44,33 +45,41 @@ public:
 class TStringList
 {
 public:
-    // Assigning as comma text `text` with every space replaced by a comma,
-    // without the temporary string: a point line is split this way.
-    void SetCommaTextSpacesAsCommas(std::string_view text);
+    // The most fields a list reads: a point has three.
+    static constexpr std::size_t kMostFields = 3;
 
-    int Count() const noexcept { return static_cast<int>(fields_.size()); }
+    // Assigning as comma text `text` with every space replaced by a comma,
+    // without the temporary string, and reading at most `limit` fields (up to
+    // kMostFields): nothing after them can change them. Fields that need no
+    // unquoting stay in `text`, so the list is valid while `text` is.
+    void SetCommaTextSpacesAsCommas(std::string_view text, std::size_t limit);
+
+    int Count() const noexcept { return static_cast<int>(count_); }
 
     // Field `index`; EStringListError past the end.
     std::string_view Strings(int index) const
     {
-        if (index < 0 || static_cast<std::size_t>(index) >= fields_.size())
+        if (index < 0 || static_cast<std::size_t>(index) >= count_)
             ThrowIndexOutOfBounds(index);
         const Span& field = fields_[static_cast<std::size_t>(index)];
-        return {storage_.data() + field.begin, field.size};
+        return (field.unquoted ? std::string_view(unquoted_) : text_)
+            .substr(field.begin, field.size);
     }
     std::string_view operator[](int index) const { return Strings(index); }
 
 private:
-    void Split();
     [[noreturn]] static void ThrowIndexOutOfBounds(int index);
 
     struct Span
     {
+        bool unquoted;
         std::size_t begin;
         std::size_t size;
     };
-    std::string storage_; // the text, fields unquoted in place, then a sentinel comma
-    std::vector<Span> fields_;
+    std::string_view text_;
+    std::string unquoted_; // quoted fields without their quotes
+    std::array<Span, kMostFields> fields_{};
+    std::size_t count_ = 0;
 };
 
 // The first `head` and the last `tail` bytes of a text too long to show
@@ -91,3 +100,9 @@ double StrToFloat(std::string_view text);
 double StrToFloat(std::string_view text, char decimalSeparator);
 // The same without raising: false where the text is not a number.
 bool TryStrToFloat(std::string_view text, char decimalSeparator, double& value);
+
+// Reads at `p` what most files hold, fast: a number of digits with at most
+// one separator, no exponent and up to 19 digits, as StrToFloat reads it, and
+// moves `p` past it. False, `p` anywhere, for anything more (which
+// StrToFloat may still read).
+bool ReadPlainDecimal(const char*& p, const char* end, char decimalSeparator, double& value);
