@@ -170,7 +170,7 @@ void TStrings::Settle()
     Record({pending_.first, removed, std::max(0, removed + TextLineCount() - pending_.oldCount)});
 }
 
-void TStrings::Adopt(long document, const std::vector<long>& marks)
+void TStrings::Adopt(long document, const std::vector<long>& marks, int load)
 {
     Settle();
     const int before = TextLineCount();
@@ -182,12 +182,54 @@ void TStrings::Adopt(long document, const std::vector<long>& marks)
     Send(memo_, S::SCI_EMPTYUNDOBUFFER);
     Send(memo_, S::SCI_SETSAVEPOINT);
     memo_.longLines_->NewText(marks);
-    Record({0, before, TextLineCount()});
+    Record({0, before, TextLineCount(), load});
     NoteEdit();
 }
 
+namespace {
+
+// Tells the tap how a load ended, also when it ends by an exception.
+class Tapping
+{
+public:
+    explicit Tapping(TLoadTap* tap) : tap_(tap) {}
+    ~Tapping()
+    {
+        if (tap_ && started_)
+            tap_->Finish(0);
+    }
+    Tapping(const Tapping&) = delete;
+    Tapping& operator=(const Tapping&) = delete;
+
+    void Start(std::uint64_t size)
+    {
+        started_ = true;
+        if (tap_)
+            tap_->Start(size);
+    }
+    void Take(std::string_view piece)
+    {
+        if (tap_)
+            tap_->Take(piece);
+    }
+    // The text is in place as load number `load`.
+    void Adopted(int load)
+    {
+        if (tap_ && started_)
+            tap_->Finish(load);
+        tap_ = nullptr;
+    }
+
+private:
+    TLoadTap* tap_;
+    bool started_ = false;
+};
+
+} // namespace
+
 bool TStrings::LoadFromFile(const AnsiString& fileName)
 {
+    Tapping tapping(tap_);
     std::unique_ptr<Filler> filler;
     // It keeps the windows painting while the file comes in.
     QProgressDialog progress(QStringLiteral("Opening ") + QString::fromLocal8Bit(fileName.c_str()),
@@ -197,8 +239,11 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
     progress.setAutoReset(false);
     const bool complete = ReadFilePieces(
         fileName, kReadPiece, [&](std::string_view piece, std::uint64_t done, std::uint64_t size) {
-            if (!filler)
+            if (!filler) {
                 filler = std::make_unique<Filler>(size);
+                tapping.Start(size);
+            }
+            tapping.Take(piece);
             filler->Append(piece);
             if (size > 0)
                 progress.setValue(
@@ -207,7 +252,9 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
         });
     if (!complete)
         return false;
-    Adopt(filler->Document(), filler->Marks());
+    // The tap's work is done before the text is in place and any edit can follow.
+    tapping.Adopted(++loads_);
+    Adopt(filler->Document(), filler->Marks(), loads_);
     return true;
 }
 

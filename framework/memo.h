@@ -1,6 +1,7 @@
 // The text box and the list of its lines.
 #pragma once
 
+#include "loadtap.h"
 #include "sysutils.h"
 
 #include <Qsci/qsciscintilla.h>
@@ -11,12 +12,14 @@
 class TLongLines;
 class TMemo;
 
-// Text lines [first, first + removed) became `added` lines.
+// Text lines [first, first + removed) became `added` lines; `load` numbers
+// the load that put the whole text in place (0 for an edit).
 struct TLinesChange
 {
     int first;
     int removed;
     int added;
+    int load = 0;
 };
 
 // The text box's text as a list of lines, each without its line break. A
@@ -48,13 +51,16 @@ public:
     // a change may be reported wider than it was.
     std::vector<TLinesChange> TakeChanges();
 
+    // Given every load's text as it comes in, from now on (none with null).
+    void SetLoadTap(TLoadTap* tap) { tap_ = tap; }
+
 private:
     friend class TMemo;
     // A change the text box is about to make; its size is known once made.
     void BeforeChange(long position, long length, bool deletion);
     void Settle();
     // Puts a filled document in the text's place.
-    void Adopt(long document, const std::vector<long>& marks);
+    void Adopt(long document, const std::vector<long>& marks, int load);
     void Record(TLinesChange change);
 
     struct PendingChange
@@ -68,6 +74,8 @@ private:
     PendingChange pending_{};
     std::vector<TLinesChange> changes_;
     int countBeforeChanges_ = 0;
+    TLoadTap* tap_ = nullptr;
+    int loads_ = 0;
 };
 
 class TMemo : public QsciScintilla

@@ -9,8 +9,7 @@ void CloudCache::Reset(int lineCount)
     failed_ = -1;
     if (lineCount > 0)
         pending_.push_back({0, lineCount});
-    changedBegin_ = 0;
-    changedEnd_ = lineCount;
+    ++version_;
 }
 
 void CloudCache::Replace(int first, int removed, int added)
@@ -52,62 +51,59 @@ void CloudCache::Replace(int first, int removed, int added)
             pending.push_back(part);
     }
     pending_ = std::move(pending);
-    MarkChanged(first, shift == 0 ? first + added : size + shift);
+    ++version_;
 }
 
-int CloudCache::Update(int lineCount, int count, const LinesIn& linesIn, char decimalSeparator)
+void CloudCache::Install(ConvertedLines lines, int lineCount)
+{
+    const auto good = static_cast<int>(lines.vertices.size() / 3);
+    if (good > lineCount) {
+        Reset(lineCount);
+        return;
+    }
+    vertices_ = std::move(lines.vertices);
+    vertices_.resize(static_cast<std::size_t>(lineCount) * 3, 0.0f);
+    pending_.clear();
+    if (good < lineCount)
+        pending_.push_back({good, lineCount});
+    failed_ = lines.error ? good : -1;
+    error_ = lines.error;
+    message_ = std::move(lines.message);
+    ++version_;
+}
+
+CloudCache::Progress CloudCache::Update(int lineCount, int count, const LinesIn& linesIn,
+                                        char decimalSeparator, int budget)
 {
     if (static_cast<int>(vertices_.size() / 3) != lineCount || count > lineCount)
         Reset(lineCount);
     while (!pending_.empty() && pending_.front().begin < count) {
         Span& span = pending_.front();
-        const int end = std::min(span.end, count);
         // A bad line stays bad until edited; a long one would cost its time
         // every frame.
         if (span.begin == failed_)
-            return failed_;
+            return {failed_, true};
+        if (budget <= 0)
+            return {span.begin, false};
+        const int end = std::min({span.end, count, span.begin + budget});
+        ++version_;
         // One walk through the span's bytes: asking the text for each line
         // on its own costs more than converting it.
         const std::string_view bytes = linesIn(span.begin, end);
         std::size_t at = 0;
-        for (; span.begin < end; ++span.begin) {
-            if (span.begin == failed_)
-                return failed_;
-            std::size_t stop = at;
-            while (stop < bytes.size() && bytes[stop] != '\n' && bytes[stop] != '\r')
-                ++stop;
-            const std::string_view line = bytes.substr(at, stop - at);
-            at =
-                stop +
-                (stop + 1 < bytes.size() && bytes[stop] == '\r' && bytes[stop + 1] == '\n' ? 2 : 1);
-            CloudPoint p{};
-            if (!TryParsePointLine(line, scratch_, decimalSeparator, p)) {
+        for (; span.begin < end; ++span.begin, --budget) {
+            const std::string_view line = NextLine(bytes, at);
+            if (!ConvertLine(line, scratch_, decimalSeparator,
+                             &vertices_[static_cast<std::size_t>(span.begin) * 3])) {
                 failed_ = span.begin;
-                KeepError(line, decimalSeparator);
-                return failed_;
+                KeepError(line, scratch_, decimalSeparator, error_, message_);
+                return {failed_, true};
             }
-            float* v = &vertices_[static_cast<std::size_t>(span.begin) * 3];
-            v[0] = static_cast<float>(p.x);
-            v[1] = static_cast<float>(p.y);
-            v[2] = static_cast<float>(p.z);
-            MarkChanged(span.begin, span.begin + 1);
         }
-        if (span.begin < span.end)
-            break; // the rest lies beyond the point lines
-        pending_.erase(pending_.begin());
+        if (span.begin == span.end)
+            pending_.erase(pending_.begin());
     }
-    return count;
-}
-
-void CloudCache::KeepError(std::string_view line, char decimalSeparator)
-{
-    try {
-        ParsePointLine(line, scratch_, decimalSeparator);
-        throw Exception("not a point"); // the two parses disagree
-    } catch (const Exception& e) {
-        error_ = std::current_exception();
-        message_ = e.Message();
-    }
+    return {count, true};
 }
 
 void CloudCache::RaiseBadLine() const
@@ -118,23 +114,4 @@ void CloudCache::RaiseBadLine() const
         e.SetMessage("Line " + std::to_string(failed_ + 1) + ": " + message_);
         throw;
     }
-}
-
-void CloudCache::MarkChanged(int begin, int end)
-{
-    if (changedBegin_ >= changedEnd_) {
-        changedBegin_ = begin;
-        changedEnd_ = end;
-        return;
-    }
-    changedBegin_ = std::min(changedBegin_, begin);
-    changedEnd_ = std::max(changedEnd_, end);
-}
-
-std::pair<int, int> CloudCache::TakeChanged()
-{
-    const int size = static_cast<int>(vertices_.size() / 3);
-    const std::pair<int, int> changed{std::min(changedBegin_, size), std::min(changedEnd_, size)};
-    changedBegin_ = changedEnd_ = 0;
-    return changed;
 }

@@ -9,8 +9,16 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
+
+// The lines of a text converted from its start up to the first that is not a
+// point, whose error is kept.
+struct ConvertedLines
+{
+    std::vector<float> vertices; // x, y, z a line, as single-precision floats
+    std::exception_ptr error;    // of the line after them, if it is no point
+    std::string message;         // that error's, without the line
+};
 
 class CloudCache
 {
@@ -21,26 +29,37 @@ public:
     // Lines [first, first + removed) were replaced by `added` lines.
     void Replace(int first, int removed, int added);
 
+    // The whole text was replaced by one of `lineCount` lines, converted as
+    // far as `lines` says.
+    void Install(ConvertedLines lines, int lineCount);
+
     // The bytes of lines [begin, end), each with its line break (CR LF, CR
     // or LF), end to end as in the text.
     using LinesIn = std::function<std::string_view(int begin, int end)>;
 
-    // Brings the first `count` lines up to date, given `lineCount` lines in
-    // all (the text may have a last, empty line that is no point line).
-    // Returns how many lines from the start convert: `count`, or the index of
-    // the first line that does not, after which nothing is converted.
-    int Update(int lineCount, int count, const LinesIn& linesIn, char decimalSeparator);
+    struct Progress
+    {
+        int good;      // lines from the start known to be points
+        bool complete; // all `count` are, or the line after them is not one
+    };
 
-    // Raises the error of the line the last update stopped at, its message
-    // naming the line as a person counts, from 1. The error is found once:
-    // the line is not converted again until it is edited.
+    // Brings the first `count` lines up to date, converting at most `budget`,
+    // given `lineCount` lines in all (the text may have a last, empty line
+    // that is no point line). Nothing after the first line that is not a
+    // point is converted, as in a full pass.
+    Progress Update(int lineCount, int count, const LinesIn& linesIn, char decimalSeparator,
+                    int budget);
+
+    // Raises the error of the line the last complete update stopped at, its
+    // message naming the line as a person counts, from 1. The error is found
+    // once: the line is not converted again until it is edited.
     [[noreturn]] void RaiseBadLine() const;
 
     // x, y, z of each line, as single-precision floats.
     const std::vector<float>& Vertices() const { return vertices_; }
 
-    // The range of lines whose vertices changed since the last call.
-    std::pair<int, int> TakeChanged();
+    // Changes whenever what an update yields may have.
+    unsigned long long Version() const { return version_; }
 
 private:
     struct Span
@@ -48,16 +67,13 @@ private:
         int begin;
         int end;
     };
-    void MarkChanged(int begin, int end);
-    void KeepError(std::string_view line, char decimalSeparator);
 
     std::vector<float> vertices_;
     // Lines not yet converted, or that failed: ordered, disjoint.
     std::vector<Span> pending_;
     int failed_ = -1; // the line that failed, while unedited
     std::exception_ptr error_;
-    std::string message_; // as raised, without the line
-    int changedBegin_ = 0;
-    int changedEnd_ = 0;
+    std::string message_;
+    unsigned long long version_ = 0;
     TStringList scratch_;
 };

@@ -47,21 +47,16 @@ constexpr PIXELFORMATDESCRIPTOR kPixelFormat = {
 constexpr float R = 50.0f;
 constexpr GLfloat kStepDegrees = 5.0f;
 
-// Buffer objects came with OpenGL 1.5; before that, client arrays serve.
-bool HasBufferObjects()
-{
-    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    int major = 0;
-    int minor = 0;
-    return version && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
-           (major > 1 || (major == 1 && minor >= 5));
-}
+// Lines converted in one frame at most where pictures take several frames:
+// about 10 ms, so that a large paste holds nothing up.
+constexpr int kLinesPerFrame = 100000;
 
 } // namespace
 
-Tview_Form::Tview_Form()
+Tview_Form::Tview_Form() : loader_(DecimalSeparator())
 {
     setupUi(this);
+    control_Form->Memo1->Lines->SetLoadTap(&loader_);
     Application->SetOnIdle([this](TObject* Sender, bool& Done) { AppIdle(Sender, Done); });
 }
 
@@ -77,6 +72,7 @@ void Tview_Form::FormCreate(TObject* /*Sender*/)
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_CULL_FACE);
     glClearColor(0, 0, 0, 1);
+    picture_ = std::make_unique<TPicture>();
 }
 
 void Tview_Form::SetupPixelFormat()
@@ -88,8 +84,8 @@ void Tview_Form::SetupPixelFormat()
 
 void Tview_Form::FormDestroy(TObject* /*Sender*/)
 {
-    if (vertexBuffer_ != 0)
-        glDeleteBuffers(1, &vertexBuffer_);
+    control_Form->Memo1->Lines->SetLoadTap(nullptr);
+    picture_.reset(); // while its context is current
     wglMakeCurrent(nullptr, nullptr);
     wglDeleteContext(GLRC);
     GLRC = nullptr;
@@ -124,58 +120,33 @@ void Tview_Form::RenderScene()
 }
 
 // Every line of the text box is one red point, in order, up to the first line
-// that is not a point, whose error then leaves the pass. The lines converted
-// earlier are kept: only lines edited since the last frame are converted
-// again, and only their vertices are sent to GL again.
+// that is not a point, whose error then leaves the pass and nothing is drawn.
+// The lines converted earlier are kept: only lines edited since the last frame
+// are converted again, and a load's lines while it fills the text box.
 void Tview_Form::DrawPoints()
 {
     TStrings& lines = *control_Form->Memo1->Lines;
-    for (const TLinesChange& change : lines.TakeChanges())
-        points_.Replace(change.first, change.removed, change.added);
-    const int count = lines.Count();
-    const int good = points_.Update(
-        lines.TextLineCount(), count,
-        [&lines](int begin, int end) { return lines.Range(begin, end); }, DecimalSeparator());
-    glColor3f(1, 0, 0);
-    SendVertices(good);
-    glFlush();
-    if (good < count)
-        points_.RaiseBadLine();
-}
-
-void Tview_Form::SendVertices(int count)
-{
-    const std::vector<float>& vertices = points_.Vertices();
-    const auto [changedBegin, changedEnd] = points_.TakeChanged();
-    if (bufferObjects_ < 0)
-        bufferObjects_ = HasBufferObjects() ? 1 : 0;
-    glEnableClientState(GL_VERTEX_ARRAY);
-    if (bufferObjects_ == 1) {
-        if (vertexBuffer_ == 0)
-            glGenBuffers(1, &vertexBuffer_);
-        glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
-        constexpr auto floatSize = static_cast<GLsizeiptr>(sizeof(float));
-        if (vertices.size() > bufferFloats_) {
-            // Room to grow, so that adding lines does not copy it all each time.
-            bufferFloats_ = vertices.size() + vertices.size() / 4;
-            glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(bufferFloats_) * floatSize,
-                         nullptr, GL_DYNAMIC_DRAW);
-            glBufferSubData(GL_ARRAY_BUFFER, 0,
-                            static_cast<GLsizeiptr>(vertices.size()) * floatSize, vertices.data());
-        } else if (changedBegin < changedEnd) {
-            const auto first = static_cast<std::size_t>(changedBegin) * 3;
-            const auto floats = static_cast<std::size_t>(changedEnd - changedBegin) * 3;
-            glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(first) * floatSize,
-                            static_cast<GLsizeiptr>(floats) * floatSize, vertices.data() + first);
-        }
-        glVertexPointer(3, GL_FLOAT, 0, nullptr);
-    } else {
-        glVertexPointer(3, GL_FLOAT, 0, vertices.data());
+    for (const TLinesChange& change : lines.TakeChanges()) {
+        if (auto loaded = loader_.Result(change.load))
+            points_.Install(std::move(*loaded), change.added);
+        else
+            points_.Replace(change.first, change.removed, change.added);
     }
-    glDrawArrays(GL_POINTS, 0, count);
-    if (bufferObjects_ == 1)
-        glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glDisableClientState(GL_VERTEX_ARRAY);
+    const int count = lines.Count();
+    const int budget = picture_ && picture_->Offscreen() ? kLinesPerFrame : count;
+    const auto [good, complete] = points_.Update(
+        lines.TextLineCount(), count,
+        [&lines](int begin, int end) { return lines.Range(begin, end); }, DecimalSeparator(),
+        budget);
+    if (complete && good < count)
+        points_.RaiseBadLine();
+    glColor3f(1, 0, 0);
+    if (!picture_)
+        return;
+    if (complete)
+        picture_->Draw(points_.Version(), points_.Vertices().data(), count);
+    else
+        picture_->Present();
 }
 
 void Tview_Form::FormResize(TObject* /*Sender*/)

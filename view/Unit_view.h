@@ -3,9 +3,13 @@
 #pragma once
 
 #include "cloudcache.h"
+#include "cloudloader.h"
 #include "forms.h"
+#include "picture.h"
 #include "ui_Unit_view.h"
 #include "wgl.h"
+
+#include <memory>
 
 class Tview_Form : public TForm, public Ui::Tview_Form
 {
@@ -34,12 +38,10 @@ public slots:
 
 private:
     void SetupPixelFormat();
-    void SendVertices(int count);
     void KeepRotation();
 
-    // The lines' points as converted so far; see DrawPoints.
+    // The lines' points as converted so far, and as a load converts them; see DrawPoints.
     CloudCache points_;
-    unsigned int vertexBuffer_ = 0;
-    std::size_t bufferFloats_ = 0;
-    int bufferObjects_ = -1; // not yet known
+    CloudLoader loader_;
+    std::unique_ptr<TPicture> picture_;
 };

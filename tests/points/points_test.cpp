@@ -1,5 +1,6 @@
 // One line of text into one point: the fields as comma text, the numbers as
 // the user's locale writes them, and the exact error for a line that is no point.
+#include "cloudloader.h"
 #include "cloudpoints.h"
 
 #include <gtest/gtest.h>
@@ -120,6 +121,43 @@ TEST(ParsePointLine, Table)
     };
     for (const auto& r : rows)
         EXPECT_EQ(Outcome(r.line, r.separator), r.expected) << r.line.substr(0, 80);
+}
+
+TEST(CloudLoader, ConvertsTheLinesOfAnyPiecesAsOnePassDoes)
+{
+    for (const std::string text : {"1 2 3\r\n4 5 6\r7 8 9\n", "1 2 3\n\n4 5 6",
+                                   "1,2,3\r\n4 5 x\n7 8 9", "-1.5 2 3 4\r\r\n", "1 2 3", ""}) {
+        // A pass over the whole text, to the first line that is no point.
+        std::string expected;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::string line = Outcome(std::string(NextLine(text, at)), '.');
+            expected += line + "\n";
+            if (line.starts_with("E"))
+                break;
+        }
+        for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+            CloudLoader loader('.');
+            loader.Start(text.size());
+            loader.Take(std::string_view(text).substr(0, cut));
+            loader.Take(std::string_view(text).substr(cut));
+            loader.Finish(1);
+            const auto lines = loader.Result(1);
+            ASSERT_TRUE(lines && !loader.Result(1)) << "given once";
+            std::string got;
+            for (std::size_t i = 0; i < lines->vertices.size(); i += 3) {
+                char number[64];
+                for (std::size_t k = 0; k < 3; ++k)
+                    got.append(number,
+                               std::to_chars(number, number + sizeof number, lines->vertices[i + k])
+                                   .ptr)
+                        .push_back(k < 2 ? ' ' : '\n');
+            }
+            if (lines->error)
+                got += (lines->message.find("List") == 0 ? "EStringListError " : "EConvertError ") +
+                       lines->message + "\n";
+            EXPECT_EQ(got, expected) << "cut at " << cut << " of " << text;
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,253 @@
+// The program opening a large cloud in-process, its windows and GL on a
+// display, timed frame by frame as the GUI thread lives it.
+//   frame_bench FILE    (a file of make_cloud's, whose last line is the marker)
+#include "Unit_view.h"
+#include "Unit_vost.h"
+#include "application.h"
+#include "glclient.h"
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QScreen>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+Tview_Form* View()
+{
+    return static_cast<Tview_Form*>(view_Form);
+}
+
+// Whether the presented picture shows the marker, (40, 40, 0) as the view
+// shows it now.
+bool MarkerShown()
+{
+    GLdouble modelview[16], projection[16];
+    GLint viewport[4];
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    double eye[4] = {};
+    for (int row = 0; row < 4; ++row)
+        eye[row] = modelview[row] * 40 + modelview[4 + row] * 40 + modelview[12 + row];
+    double clip[4] = {};
+    for (int row = 0; row < 4; ++row)
+        for (int k = 0; k < 4; ++k)
+            clip[row] += projection[k * 4 + row] * eye[k];
+    const int x = static_cast<int>((clip[0] / clip[3] + 1) / 2 * viewport[2]);
+    const int y = viewport[3] - static_cast<int>((clip[1] / clip[3] + 1) / 2 * viewport[3]);
+    // What the screen shows, as a person would see it.
+    const QImage shown = View()
+                             ->GLClient()
+                             ->screen()
+                             ->grabWindow(View()->GLClient()->winId(), x - 1, y - 1, 3, 3)
+                             .toImage();
+    for (int row = 0; row < shown.height(); ++row)
+        for (int column = 0; column < shown.width(); ++column)
+            if (shown.pixelColor(column, row) == Qt::red)
+                return true;
+    return false;
+}
+
+// The idle calls of the program, each timed.
+struct IdleCalls
+{
+    std::vector<double> ms;
+    void Install()
+    {
+        Application->SetOnIdle([this](TObject* sender, bool& done) {
+            const auto start = Clock::now();
+            View()->AppIdle(sender, done);
+            ms.push_back(Ms(Clock::now() - start));
+        });
+    }
+    double Longest() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
+};
+
+// Runs the loop until `done` holds; the time it took.
+template <class F> double RunUntil(F done)
+{
+    const auto start = Clock::now();
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return Ms(Clock::now() - start);
+}
+
+// One draw call of all the file's points into a framebuffer of the view's
+// size, finished: the time a picture takes in one piece.
+double OneDraw(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> vertices;
+    vertices.reserve(text.size() / 6);
+    TStringList scratch;
+    float point[3];
+    for (std::size_t at = 0; at < text.size();)
+        if (ConvertLine(NextLine(text, at), scratch, '.', point))
+            vertices.insert(vertices.end(), point, point + 3);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLuint framebuffer = 0, renderbuffers[2] = {};
+    glGenFramebuffers(1, &framebuffer);
+    glGenRenderbuffers(2, renderbuffers);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    const GLenum formats[] = {GL_RGBA8, GL_DEPTH_COMPONENT24};
+    const GLenum attachments[] = {GL_COLOR_ATTACHMENT0, GL_DEPTH_ATTACHMENT};
+    for (int i = 0; i < 2; ++i) {
+        glBindRenderbuffer(GL_RENDERBUFFER, renderbuffers[i]);
+        glRenderbufferStorage(GL_RENDERBUFFER, formats[i], viewport[2], viewport[3]);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, attachments[i], GL_RENDERBUFFER,
+                                  renderbuffers[i]);
+    }
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, vertices.data());
+    double best = 1e9;
+    for (int run = 0; run < 2; ++run) {
+        const auto start = Clock::now();
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(vertices.size() / 3));
+        glFinish();
+        best = std::min(best, Ms(Clock::now() - start));
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteRenderbuffers(2, renderbuffers);
+    return best;
+}
+
+// Times a key from its delivery to the text box to the end of the paint it
+// brings: paints are caught and done here, the time taken after.
+class KeyToPaint : public QObject
+{
+public:
+    double ms = -1;
+    void Post()
+    {
+        posted_ = Clock::now();
+        waiting_ = true;
+        TMemo& memo = *control_Form->Memo1;
+        QCoreApplication::postEvent(&memo, new QKeyEvent(QEvent::KeyPress, Qt::Key_Left, {}));
+        QCoreApplication::postEvent(&memo, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Left, {}));
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!waiting_ || painting_ || event->type() != QEvent::Paint)
+            return false;
+        painting_ = true;
+        QCoreApplication::sendEvent(watched, event);
+        painting_ = waiting_ = false;
+        ms = Ms(Clock::now() - posted_);
+        return true;
+    }
+
+private:
+    Clock::time_point posted_;
+    bool waiting_ = false;
+    bool painting_ = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: frame_bench FILE\n");
+        return 2;
+    }
+    TApplication application;
+    Application->Initialize();
+    Application->CreateForm<Tcontrol_Form>(control_Form);
+    Application->CreateForm<Tview_Form>(view_Form);
+    control_Form->Show();
+    View()->Show();
+    RunUntil([] { return View()->GLClient()->isExposed(); });
+    IdleCalls idle;
+    idle.Install();
+    RunUntil([start = Clock::now()] { return Ms(Clock::now() - start) > 500; });
+
+    // The text box filled alone, with nothing converted beside it.
+    double fill = 0;
+    {
+        TMemo memo;
+        const auto start = Clock::now();
+        memo.Lines->LoadFromFile(argv[1]);
+        fill = Ms(Clock::now() - start);
+    }
+    // File > Open to the first presented frame with every point.
+    const auto opened = Clock::now();
+    control_Form->Memo1->Lines->LoadFromFile(argv[1]);
+    const double load = Ms(Clock::now() - opened);
+    idle.ms.clear();
+    RunUntil(MarkerShown);
+    const double firstFrame = Ms(Clock::now() - opened);
+    const double longestFirst = idle.Longest();
+    const int lines = control_Form->Memo1->Lines->Count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
+    const double oneDraw = OneDraw(argv[1]);
+
+    // Frames of a scene that does not change.
+    idle.ms.clear();
+    RunUntil([&] { return idle.ms.size() >= 200; });
+    std::sort(idle.ms.begin(), idle.ms.end());
+    const double unchanged = idle.ms[idle.ms.size() / 2];
+
+    // A turn starts a new picture; a key in the text box meanwhile.
+    KeyToPaint key;
+    control_Form->Memo1->viewport()->installEventFilter(&key);
+    double keyMs = 0;
+    double longest = 0;
+    for (int turn = 0; turn < 4; ++turn) {
+        idle.ms.clear();
+        QKeyEvent press(QEvent::KeyPress, turn % 2 ? Qt::Key_Left : Qt::Key_Right, {});
+        QCoreApplication::sendEvent(View()->GLClient(), &press);
+        bool posted = false;
+        RunUntil([&] {
+            if (!posted && idle.ms.size() == 3) {
+                key.Post();
+                posted = true;
+            }
+            return idle.ms.size() > 3 && MarkerShown();
+        });
+        keyMs = std::max(keyMs, key.ms);
+        longest = std::max(longest, idle.Longest());
+    }
+
+    const std::string n = std::to_string(lines);
+    std::printf("fill_text_box_%s_lines: %.0f ms\n", n.c_str(), fill);
+    std::printf("load_converting_%s_lines: %.0f ms\n", n.c_str(), load);
+    std::printf("one_full_draw_%s_lines: %.0f ms\n", n.c_str(), oneDraw);
+    std::printf("open_to_first_frame_%s_lines: %.0f ms\n", n.c_str(), firstFrame);
+    std::printf("open_to_first_frame_over_fill_and_draw_%s_lines: %.2f x\n", n.c_str(),
+                firstFrame / (fill + oneDraw));
+    std::printf("longest_idle_call_first_frame_%s_lines: %.1f ms\n", n.c_str(), longestFirst);
+    std::printf("longest_idle_call_while_drawing_%s_lines: %.1f ms\n", n.c_str(), longest);
+    std::printf("unchanged_frame_%s_lines: %.2f ms\n", n.c_str(), unchanged);
+    std::printf("key_to_paint_while_drawing_%s_lines: %.1f ms\n", n.c_str(), keyMs);
+    std::printf("peak_memory_%s_lines: %.0f MB\n", n.c_str(), peakMb);
+    Application->DestroyForms();
+    return 0;
+}

@@ -1,0 +1,19 @@
+// A load's text as it comes in, for work done beside the load.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+class TLoadTap
+{
+public:
+    virtual ~TLoadTap() = default;
+
+    // A load of `size` bytes (as the file said when opened) begins.
+    virtual void Start(std::uint64_t size) = 0;
+    // Its next piece, valid during the call only.
+    virtual void Take(std::string_view piece) = 0;
+    // It ended: its text is in place as load number `load` (from 1), or, with
+    // 0, it was cancelled or failed and nothing changed.
+    virtual void Finish(int load) = 0;
+};

@@ -1,0 +1,53 @@
+// The points of a text being loaded, converted on a thread of their own while
+// the text box fills, so that the first frame after a load has them at once.
+#pragma once
+
+#include "cloudcache.h"
+#include "loadtap.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+class CloudLoader : public TLoadTap
+{
+public:
+    explicit CloudLoader(char decimalSeparator) : separator_(decimalSeparator) {}
+    ~CloudLoader() override;
+    CloudLoader(const CloudLoader&) = delete;
+    CloudLoader& operator=(const CloudLoader&) = delete;
+
+    void Start(std::uint64_t size) override;
+    void Take(std::string_view piece) override;
+    void Finish(int load) override;
+
+    // The lines of load `load` as converted; once, and only when all went well.
+    std::optional<ConvertedLines> Result(int load);
+
+private:
+    void Work();
+    void Stop();
+    // Converts the whole lines of `bytes`, keeping an unfinished one for later.
+    void Convert(std::string_view bytes, bool last);
+
+    const char separator_;
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> pieces_; // taken, not yet converted
+    std::vector<std::string> spare_; // converted, to take the next ones
+    bool ended_ = false;             // no piece will follow
+    bool dropped_ = false;           // nor is any wanted
+    // The worker's own, until it is joined.
+    ConvertedLines lines_;
+    std::string unfinished_; // a line across pieces
+    bool afterCr_ = false;   // the last piece ended in CR: an LF now is part of that break
+    bool stopped_ = false;   // a line that is no point was met
+    bool failed_ = false;    // out of memory: convert as edits are
+    TStringList scratch_;
+    // Kept for `Result`.
+    std::optional<ConvertedLines> result_;
+    int load_ = 0;
+};
