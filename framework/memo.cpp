@@ -31,11 +31,14 @@ bool IsBreak(char c)
     return c == '\n' || c == '\r';
 }
 
-// A document that keeps no styles, which would take a byte per character.
-void UseTextOnlyDocument(QsciScintillaBase& editor)
+// A document that keeps no styles, which would take a byte per character. A
+// large one counts its lines' positions in 64 bits, or they would wrap at 2 GB.
+void UseTextOnlyDocument(QsciScintillaBase& editor, bool large = false)
 {
-    const long document =
-        Send(editor, S::SCI_CREATEDOCUMENT, 0, static_cast<long>(S::SC_DOCUMENTOPTION_STYLES_NONE));
+    const long document = Send(editor, S::SCI_CREATEDOCUMENT, 0,
+                               static_cast<long>(S::SC_DOCUMENTOPTION_STYLES_NONE |
+                                                 (large ? S::SC_DOCUMENTOPTION_TEXT_LARGE
+                                                        : S::SC_DOCUMENTOPTION_DEFAULT)));
     Send(editor, S::SCI_SETDOCPOINTER, 0, document);
     Send(editor, S::SCI_RELEASEDOCUMENT, 0, document);
 }
@@ -62,13 +65,16 @@ class Filler
 public:
     explicit Filler(std::size_t size)
     {
-        UseTextOnlyDocument(editor_);
+        // With room to grow by edits.
+        UseTextOnlyDocument(editor_, size > (1u << 30));
         Send(editor_, S::SCI_SETUNDOCOLLECTION, 0);
         // No change notices: QScintilla's cost a count from the start.
         Send(editor_, S::SCI_SETMODEVENTMASK, 0);
         // Room to edit in: a text box filled to the brim grows by copying
         // the whole text at the first key typed.
-        Send(editor_, S::SCI_ALLOCATE, static_cast<unsigned long>(size + size / 16 + (1 << 20)));
+        Send(editor_, S::SCI_ALLOCATE,
+             static_cast<unsigned long>(size + std::min<std::size_t>(size / 16, 64 << 20) +
+                                        (1 << 20)));
     }
 
     void Append(std::string_view piece)

@@ -1,30 +1,27 @@
 #!/usr/bin/env bash
-# Runs the benchmarks: the table first, then one `name: value unit` line per figure.
+# Runs the benchmarks, each printing `name: value unit` lines: the line parse
+# alone, the program in-process frame by frame, and the real program measured
+# from outside as a user sees it. Generated clouds of 1M and 10M lines, every
+# point in view; HUGE=1 adds one of 82M lines (2.3 GB).
 set -euo pipefail
-build=${1:-build}
-cmake --build "$build" --target parse_bench pass_bench -j "$(nproc)" >/dev/null
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-build}" && pwd)
+cmake --build "$build" --target parse_bench frame_bench make_cloud vost -j "$(nproc)" >/dev/null
+display() { if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; fi; }
+
 "$build/bench/parse_bench" --benchmark_counters_tabular=true | tee "$build/parse_bench.txt"
 # Rows are BM_ParsePointLine/<separator code>; '.' is 46, ',' is 44.
 awk '/^BM_ParsePointLine\// {
   split($1, name, "/"); sep = name[2] == 46 ? "point" : "comma";
   v = $7; sub(/M\/s$/, "", v); print "parse_throughput_" sep "_separator: " v " MB/s" }' "$build/parse_bench.txt"
 
-# The points pass on a large text box (text generated in memory, 1M and 10M lines).
-"$build/bench/pass_bench" | tee "$build/pass_bench.txt"
-awk '/^BM_/ { split($1, n, "/"); print tolower(substr(n[1], 4)) "_" n[2] "_lines: " $2 " " $3 }' "$build/pass_bench.txt"
-# How many times cheaper a frame after a one-line edit is than converting everything.
-awk '/^BM_FullPass\/10000000/ { full = $2 } /^BM_OneLineEdit\/10000000/ { edit = $2 }
-  END { if (full && edit) printf "full_pass_over_one_line_edit_10000000_lines: %.0f x\n", full / edit }' "$build/pass_bench.txt"
-
-# The whole program opening generated clouds of 1M and 10M lines (about 30 and
-# 300 MB), to the first frame that shows all the points, with its peak memory.
-cmake --build "$build" --target load_bench -j "$(nproc)" >/dev/null
-for lines in 1000000 10000000; do
+sizes=(1000000 10000000)
+[ "${HUGE:-0}" = 1 ] && sizes+=(82000000)
+files=()
+for lines in "${sizes[@]}"; do
   file="$build/bench/cloud-$lines.xyz"
-  [ -f "$file" ] || "$build/bench/load_bench" --make "$lines" "$file"
-  if [ -n "${DISPLAY:-}" ]; then
-    "$build/bench/load_bench" "$file"
-  else
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench/load_bench" "$file"
-  fi 2>/dev/null
+  [ -f "$file" ] || "$build/bench/make_cloud" "$lines" "$file"
+  files+=("$file")
+  display "$build/bench/frame_bench" "$file" 2>/dev/null
 done
+/usr/bin/python3 "$root/bench/open_bench.py" "$build/app/vost" "${files[@]:0:2}"

@@ -66,7 +66,7 @@ class Session:
             self.wm = start([window_manager], env=self.env, stderr=subprocess.DEVNULL)
             wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
                                                          X.AnyPropertyType), "the window manager")
-        self.app = start([vost], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
+        self.app = start([os.path.abspath(vost)], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
                          stderr=open(os.path.join(out, "log.txt"), "a"))
 
     def __enter__(self):

@@ -1,0 +1,75 @@
+#!/usr/bin/python3
+# What the user sees, measured from outside: the real program on a private X
+# server, keys sent as a person sends them, the screen polled until it shows
+# their effect. Medians of three.
+#   bench/open_bench.py VOST FILE...   (files of make_cloud's, the marker last)
+
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from harness import BUTTON, TEXT_BOX, Session, wait_for  # noqa: E402
+from PIL import ImageGrab  # noqa: E402
+
+
+def grab(s, window, box=None):
+    left, top, width, height = s.rect(window)
+    x, y, w, h = box or (0, 0, width, height)
+    return ImageGrab.grab((left + x, top + y, left + x + w, top + y + h), xdisplay=s.display)
+
+
+def until_changed(s, window, before, box=None):
+    # Seconds from now until the window's pixels differ from `before`.
+    start = time.monotonic()
+    wait_for(lambda: grab(s, window, box).tobytes() != before, "the screen to change", 120)
+    return time.monotonic() - start
+
+
+def measure(vost, path, out):
+    with Session(vost, out) as s:
+        control = s.find("control")
+        s.click(control, *BUTTON)
+        view = s.find("view")
+        # Beside the control window, so that it hides none of the text box.
+        s.xdotool("windowmove", "--sync", view.id, 780, 134)
+        _, _, width, height = s.rect(view)
+        scale = min(width, height) / 100
+        marker = (int(width / 2 + 40 * scale) - 2, int(height / 2 - 40 * scale) - 2, 5, 5)
+        dialog = s.open_dialog(control)
+        s.type(path)
+        start = time.monotonic()
+        s.key("Return")
+        wait_for(lambda: any(r > 128 and g < 64 for r, g, _ in grab(s, view, marker).getdata()),
+                 "the marker", 600)
+        opened = time.monotonic() - start
+        s.gone(dialog)
+        # A key at the end of the last line, and a turn of the view.
+        s.click_to_type(control, TEXT_BOX)
+        s.key("ctrl+End", "BackSpace")
+        typed = []
+        for key in ("1", "BackSpace") * 2:
+            before = grab(s, control).tobytes()
+            s.xdotool("key", key)
+            typed.append(until_changed(s, control, before))
+        turned = []
+        s.click_to_type(view, (width // 2, height // 2))
+        for key in ("Right", "Left") * 2:
+            before = grab(s, view).tobytes()
+            s.xdotool("key", key)
+            turned.append(until_changed(s, view, before))
+        return opened, statistics.median(typed), statistics.median(turned)
+
+
+vost, files = sys.argv[1], sys.argv[2:]
+out = os.path.join(os.path.dirname(os.path.abspath(files[0])), "open-bench")
+os.makedirs(out, exist_ok=True)
+for path in files:
+    lines = sum(1 for _ in open(path, "rb"))
+    runs = [measure(vost, os.path.abspath(path), out) for _ in range(3)]
+    for name, index, unit, factor in (("open_to_screen", 0, "s", 1),
+                                      ("text_box_key_to_screen", 1, "ms", 1000),
+                                      ("arrow_key_to_screen", 2, "ms", 1000)):
+        value = statistics.median(run[index] for run in runs) * factor
+        print(f"{name}_{lines}_lines: {value:.2f} {unit}", flush=True)
