@@ -4,6 +4,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QSettings>
 
 TApplication* Application = nullptr;
 
@@ -37,6 +38,11 @@ void TApplication::Initialize()
 {
     if (!QApplication::instance())
         qapp_ = std::make_unique<QApplication>(qtArgc, qtArgv);
+    // The program keeps no state between runs, but Qt's file dialog keeps the
+    // folders it saw in the user's settings, and starts in the last one. Its
+    // settings go where nothing can be kept, nor read back.
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
     // After a wait for messages, the next empty queue calls the idle handler again.
     if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,

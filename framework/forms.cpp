@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QVariant>
+#include <QWindow>
 
 namespace {
 
@@ -72,6 +73,7 @@ void TForm::Loaded()
     const QVariant top = property("Top");
     if (left.isValid() && top.isValid())
         move(left.toInt(), top.toInt());
+    outer_ = size();
     // Lay the components out now, so a hidden window already has its client size.
     if (layout())
         layout()->activate();
@@ -115,6 +117,19 @@ void TForm::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
     Guard([this] { emit OnResize(this); });
+}
+
+void TForm::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    // The description's size is the window's outer one, frame included. A
+    // window manager says how large its frame is once the window is in it;
+    // without one there is no frame, and the client area has the whole size.
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (fitted_ || frame.isNull())
+        return;
+    fitted_ = true;
+    resize(outer_.shrunkBy(frame));
 }
 
 void TForm::keyPressEvent(QKeyEvent* event)

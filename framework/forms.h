@@ -69,6 +69,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -78,4 +79,6 @@ private:
 
     TGLClient* glClient_ = nullptr;
     bool main_ = false;
+    QSize outer_;         // as the description gives it, frame included
+    bool fitted_ = false; // to the window manager's frame
 };

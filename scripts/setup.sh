@@ -9,7 +9,7 @@ packages=(
   libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3 python3-xlib python3-pil
-  desktop-file-utils appstream dpkg-dev debootstrap
+  openbox desktop-file-utils appstream dpkg-dev debootstrap
 )
 
 missing=()

@@ -115,8 +115,40 @@ def report_keeps_keyboard(s, path):
     expect_points(s, view, POINTS + ["1 2 3"])
 
 
+def no_state_left_behind(s, path):
+    # Files opened through the dialog and the program ended: nothing is kept.
+    control = s.find("control")
+    s.open_file(control, path)
+    dialog = s.open_dialog(control, shortcut=True)
+    s.key("Escape")
+    s.gone(dialog)
+    s.close(control)
+    expect(s.exit_code(), 0, "the exit code")
+    kept = [os.path.join(top, name) for top, dirs, files in os.walk(s.home) for name in dirs + files]
+    expect(kept, [], "what the program left in its home and config home")
+
+
+def window_manager(s, path):
+    # The descriptions' sizes are outer ones: the manager's frame is inside them.
+    control = s.find("control")
+    wait_for(lambda: s.frame(control) == (139, 134, 628, 312), "the control window's frame")
+    control, view = start(s, path)
+    wait_for(lambda: s.frame(view) == (115, 160, 544, 375), "the view's frame")
+    # Covered by the control window, the view comes to the front on the button.
+    s.click(control, 600, 250)
+    wait_for(lambda: s.stacking()[-1] == control.id, "the control window on top")
+    s.click(control, *BUTTON)
+    wait_for(lambda: s.stacking()[-1] == view.id, "the view on top")
+    # The manager's own close only hides the view.
+    s.close_by_manager(view)
+    s.gone(view)
+    s.click(control, *BUTTON)
+    expect_points(s, s.find("view"), POINTS)
+
+
 GROUPS = {"opening": opening, "closing": closing, "quit_at_once": quit_at_once,
-          "without_opengl": without_opengl, "report_keeps_keyboard": report_keeps_keyboard}
+          "without_opengl": without_opengl, "report_keeps_keyboard": report_keeps_keyboard,
+          "no_state_left_behind": no_state_left_behind, "window_manager": window_manager}
 ENV = {"without_opengl": {"QT_XCB_GL_INTEGRATION": "none"}}
 
 if __name__ == "__main__":
@@ -130,7 +162,8 @@ if __name__ == "__main__":
     with open(path, "w") as f:
         f.write(TEXT)
     try:
-        with Session(args.vost, args.out, ENV.get(args.group)) as s:
+        with Session(args.vost, args.out, ENV.get(args.group),
+                     "openbox" if args.group == "window_manager" else None) as s:
             GROUPS[args.group](s, path)
     except Failure as failure:
         sys.exit(f"FAIL {args.group}: {failure} (screenshots in {args.out})")

@@ -63,7 +63,8 @@ class Session:
         self.env.update(DISPLAY=self.display, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
                         QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {}))
         if window_manager:
-            self.wm = start([window_manager], env=self.env, stderr=subprocess.DEVNULL)
+            self.wm = start([window_manager], env=self.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
             wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
                                                          X.AnyPropertyType), "the window manager")
         self.app = start([os.path.abspath(vost)], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
@@ -122,6 +123,26 @@ class Session:
             window=window, client_type=self.atom("WM_PROTOCOLS"),
             data=(32, [self.atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
         self.x.flush()
+
+    def close_by_manager(self, window):
+        # The window manager's own close, as its close button asks for it.
+        self.root.send_event(protocol.event.ClientMessage(
+            window=window, client_type=self.atom("_NET_CLOSE_WINDOW"),
+            data=(32, [X.CurrentTime, 2, 0, 0, 0])),
+            event_mask=X.SubstructureRedirectMask | X.SubstructureNotifyMask)
+        self.x.flush()
+
+    def stacking(self):
+        # The managed windows, bottom first, as the window manager keeps them.
+        return list(self.root.get_full_property(self.atom("_NET_CLIENT_LIST_STACKING"),
+                                                X.AnyPropertyType).value)
+
+    def frame(self, window):
+        # The window's rect with the window manager's frame around it.
+        left, right, top, bottom = window.get_full_property(
+            self.atom("_NET_FRAME_EXTENTS"), X.AnyPropertyType).value
+        x, y, width, height = self.rect(window)
+        return x - left, y - top, width + left + right, height + top + bottom
 
     def exit_code(self):
         return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
