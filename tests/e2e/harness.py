@@ -32,6 +32,14 @@ def wait_for(check, what, timeout=20):
     return value
 
 
+def close(x, window):
+    # What a window manager sends when its close button is pressed.
+    window.send_event(protocol.event.ClientMessage(
+        window=window, client_type=x.intern_atom("WM_PROTOCOLS"),
+        data=(32, [x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
+    x.flush()
+
+
 def start(args, **kw):
     # A process group of its own, so that nothing outlives the test.
     return subprocess.Popen(args, start_new_session=True, **kw)
@@ -118,11 +126,7 @@ class Session:
         return getattr(self.x.get_input_focus().focus, "id", None)
 
     def close(self, window):
-        # What a window manager sends when its close button is pressed.
-        window.send_event(protocol.event.ClientMessage(
-            window=window, client_type=self.atom("WM_PROTOCOLS"),
-            data=(32, [self.atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
-        self.x.flush()
+        close(self.x, window)
 
     def close_by_manager(self, window):
         # The window manager's own close, as its close button asks for it.

@@ -140,7 +140,10 @@ windows=$(DISPLAY=$display timeout 120 xdotool search --sync --onlyvisible --nam
   { cat "$work/vost.log"; fail "no control window within 120 s"; }
 window=${windows%%$'\n'*}
 echo "control window $window is mapped"
-DISPLAY=$display "$here/close_window.py" "$window"
+DISPLAY=$display /usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1])
+from harness import close, display
+x = display.Display()
+close(x, x.create_resource_object("window", int(sys.argv[2])))' "$here/../e2e" "$window"
 timeout 60 tail --pid="$app" -f /dev/null || { cat "$work/vost.log"; fail "still running 60 s after the close request"; }
 code=0
 wait "$app" || code=$?

@@ -1,15 +1,17 @@
 #!/usr/bin/python3
 # Minutes of the real program: a sample open, the view drawing frame after
 # frame, and an edit every second (a point line typed, then taken away). Its
-# resident memory, sampled each second, must stay flat after a warm-up.
-#   tests/e2e/soak.py --vost build/app/vost --sample samples/torus_knot.xyz --out build/soak
+# resident memory is sampled each second; what it gains after a minute's
+# warm-up is the figure, which should be nothing.
+#   bench/soak.py --vost build/app/vost --sample samples/torus_knot.xyz --out build/soak
 
 import argparse
 import os
 import sys
 import time
 
-from harness import BUTTON, TEXT_BOX, Failure, Session
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from harness import BUTTON, TEXT_BOX, Session  # noqa: E402
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--vost", required=True)
@@ -32,7 +34,7 @@ with Session(args.vost, args.out) as s, open(os.path.join(args.out, "rss.csv"), 
     s.find("view")
     s.click_to_type(control, TEXT_BOX)
     s.key("ctrl+End")
-    start, warm, edit = time.monotonic(), None, 0
+    start, warm, edit, kb = time.monotonic(), None, 0, 0
     while (elapsed := time.monotonic() - start) < args.minutes * 60:
         if s.app.poll() is not None:
             sys.exit(f"soak: the program ended after {elapsed:.0f} s")
@@ -44,7 +46,6 @@ with Session(args.vost, args.out) as s, open(os.path.join(args.out, "rss.csv"), 
         kb = resident_kb(s.app.pid)
         log.write(f"{elapsed:.1f},{kb}\n")
         warm = warm or (elapsed > 60 and kb)
-        if warm and kb > warm + 8 * 1024:
-            sys.exit(f"soak: resident memory grew from {warm} kB to {kb} kB in {elapsed:.0f} s")
         time.sleep(max(0.0, start + edit - time.monotonic()))
-print(f"soak: {edit} edits in {args.minutes} minutes, resident memory flat")
+print(f"soak_edits: {edit} edits")
+print(f"soak_memory_growth_after_warm_up: {(kb - (warm or kb)) / 1024:.1f} MB")
