@@ -12,16 +12,6 @@
 class TLongLines;
 class TMemo;
 
-// Text lines [first, first + removed) became `added` lines; `load` numbers
-// the load that put the whole text in place (0 for an edit).
-struct TLinesChange
-{
-    int first;
-    int removed;
-    int added;
-    int load = 0;
-};
-
 // The text box's text as a list of lines, each without its line break. A
 // break is CR LF, a lone CR or a lone LF; one at the very end of the text
 // does not begin a further line.

@@ -69,6 +69,16 @@ std::optional<ConvertedLines> CloudLoader::Result(int load)
     return std::exchange(result_, std::nullopt);
 }
 
+void CloudLoader::Apply(const std::vector<TLinesChange>& changes, CloudCache& cache)
+{
+    for (const TLinesChange& change : changes) {
+        if (auto loaded = Result(change.load))
+            cache.Install(std::move(*loaded), change.added);
+        else
+            cache.Replace(change.first, change.removed, change.added);
+    }
+}
+
 void CloudLoader::Stop()
 {
     if (worker_.joinable()) {

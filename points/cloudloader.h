@@ -26,6 +26,10 @@ public:
     // The lines of load `load` as converted; once, and only when all went well.
     std::optional<ConvertedLines> Result(int load);
 
+    // Brings `cache` in step with the text's `changes`: a load's lines as
+    // converted here, an edit's lines to be converted again.
+    void Apply(const std::vector<TLinesChange>& changes, CloudCache& cache);
+
 private:
     void Work();
     void Stop();

@@ -126,12 +126,7 @@ void Tview_Form::RenderScene()
 void Tview_Form::DrawPoints()
 {
     TStrings& lines = *control_Form->Memo1->Lines;
-    for (const TLinesChange& change : lines.TakeChanges()) {
-        if (auto loaded = loader_.Result(change.load))
-            points_.Install(std::move(*loaded), change.added);
-        else
-            points_.Replace(change.first, change.removed, change.added);
-    }
+    loader_.Apply(lines.TakeChanges(), points_);
     const int count = lines.Count();
     const int budget = picture_ && picture_->Offscreen() ? kLinesPerFrame : count;
     const auto [good, complete] = points_.Update(

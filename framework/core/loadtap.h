@@ -1,8 +1,19 @@
-// A load's text as it comes in, for work done beside the load.
+// The text box's changes, and a load's text as it comes in, for work done
+// beside the text box that keeps in step with it.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
+
+// Text lines [first, first + removed) became `added` lines; `load` numbers
+// the load that put the whole text in place (0 for an edit).
+struct TLinesChange
+{
+    int first;
+    int removed;
+    int added;
+    int load = 0;
+};
 
 class TLoadTap
 {
