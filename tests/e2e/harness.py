@@ -66,7 +66,6 @@ class Session:
             self.display = ":" + reply.readline().strip()
         self.x = display.Display(self.display)
         self.root = self.x.screen().root
-        self.helper = self.root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
         self.env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
         self.env.update(DISPLAY=self.display, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
                         QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {}))
@@ -128,14 +127,6 @@ class Session:
     def close(self, window):
         close(self.x, window)
 
-    def close_by_manager(self, window):
-        # The window manager's own close, as its close button asks for it.
-        self.root.send_event(protocol.event.ClientMessage(
-            window=window, client_type=self.atom("_NET_CLOSE_WINDOW"),
-            data=(32, [X.CurrentTime, 2, 0, 0, 0])),
-            event_mask=X.SubstructureRedirectMask | X.SubstructureNotifyMask)
-        self.x.flush()
-
     def stacking(self):
         # The managed windows, bottom first, as the window manager keeps them.
         return list(self.root.get_full_property(self.atom("_NET_CLIENT_LIST_STACKING"),
@@ -179,27 +170,6 @@ class Session:
         return [(i % width, i // width) for i, (r, g, b) in enumerate(image.getdata())
                 if r > 128 and g < 64 and b < 64]
 
-    def copy(self, *keys):
-        # What the keys copy, as the program hands it over. The clipboard is
-        # held here first, so that a copy that does not happen cannot pass for one.
-        clipboard = self.atom("CLIPBOARD")
-        self.helper.set_selection_owner(clipboard, X.CurrentTime)
-        self.x.sync()
-        self.key(*keys)
-        wait_for(lambda: self.x.get_selection_owner(clipboard) != self.helper, "a copy")
-        self.helper.convert_selection(clipboard, self.atom("UTF8_STRING"), self.atom("COPIED"),
-                                      X.CurrentTime)
-        self.x.flush()
-        wait_for(lambda: self.x.pending_events() and
-                 self.x.next_event().type == X.SelectionNotify, "the copied text")
-        return self.helper.get_full_property(self.atom("COPIED"), X.AnyPropertyType).value.decode()
-
-    def text_of(self, control, place):
-        self.click_to_type(control, place)
-        text = self.copy("ctrl+a", "ctrl+c")
-        self.key("ctrl+End")
-        return text
-
     def open_dialog(self, control, shortcut=False):
         if shortcut:
             self.click_to_type(control, PATH_FIELD)
@@ -207,8 +177,7 @@ class Session:
         else:
             self.click(control, *FILE_MENU)
             self.key("Down", "Return")
-        dialog = self.message_box("Open")
-        return dialog
+        return self.message_box("Open")
 
     def open_file(self, control, path, shortcut=False):
         dialog = self.open_dialog(control, shortcut)

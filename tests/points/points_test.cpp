@@ -11,18 +11,22 @@ using namespace std::string_literals;
 
 namespace {
 
-// "x y z" in shortest round-trip form, so -0 and 0 differ; or the error's
-// class and message.
+// A number in shortest round-trip form, so -0 and 0 differ.
+template <typename Number> void Append(std::string& out, Number value, char after)
+{
+    char text[32];
+    out.append(text, std::to_chars(text, text + sizeof text, value).ptr).push_back(after);
+}
+
+// "x y z", or the error's class and message.
 std::string Outcome(const std::string& line, char separator)
 {
     static TStringList scratch; // reused, as the points pass does
     try {
         const CloudPoint p = ParsePointLine(line, scratch, separator);
         std::string out;
-        for (const double v : {p.x, p.y, p.z}) {
-            char text[32];
-            out.append(text, std::to_chars(text, text + sizeof text, v).ptr).push_back(' ');
-        }
+        for (const double v : {p.x, p.y, p.z})
+            Append(out, v, ' ');
         out.pop_back();
         return out;
     } catch (const EConvertError& e) {
@@ -58,18 +62,14 @@ TEST(ParsePointLine, Table)
         {"1 2 3", '.', "1 2 3"},
         {"1,2,3", '.', "1 2 3"},
         {"1\t2\t\t3", '.', "1 2 3"},
-        {"1 2 3 4 5", '.', "1 2 3"},
-        {"1 2 3 ", '.', "1 2 3"},
         {"1 2 3\r", '.', "1 2 3"},
         {"1 2 3 x,,\"", '.', "1 2 3"},
         {"\x01"s + "1,2,3\x1f", '.', "1 2 3"},
         {"1  2 3", '.', Bad("")},
         {" 1 2 3", '.', Bad("")},
-        {",1,2", '.', Bad("")},
         {"1 2 ", '.', Bad("")}, // a comma that is the last character adds a field
         {"1 2 \t", '.', "EStringListError List index out of bounds (2)"},
         {"1 2", '.', "EStringListError List index out of bounds (2)"},
-        {"", '.', "EStringListError List index out of bounds (0)"},
         {"\t\r", '.', "EStringListError List index out of bounds (0)"},
         // Quoted fields, whose spaces became commas too.
         {"\"1\" 2 3", '.', "1 2 3"},
@@ -88,12 +88,9 @@ TEST(ParsePointLine, Table)
         {"1,5 2,5 3,5", '.', "1 5 2"},
         {"1;5 2 3", ';', "1.5 2 3"},
         {"-.5e1 1.5 2", ',', "-5 1.5 2"}, // with a decimal comma, a point is taken too
-        {"x y z", '.', Bad("x")},
-        {"1 y 3", '.', Bad("y")},
         {"1 2 z", '.', Bad("z")},
         {"1.5 2 3", ';', Bad("1.5")},
         {". - +-1", '.', Bad(".")},
-        {"1 - 3", '.', Bad("-")},
         {"1e 0 0", '.', Bad("1e")},
         {"e5 0 0", '.', Bad("e5")},
         {"1.5.2 0 0", '.', Bad("1.5.2")},
@@ -123,18 +120,16 @@ TEST(ParsePointLine, Table)
         EXPECT_EQ(Outcome(r.line, r.separator), r.expected) << r.line.substr(0, 80);
 }
 
-TEST(CloudLoader, ConvertsTheLinesOfAnyPiecesAsOnePassDoes)
+TEST(CloudLoader, ConvertsTheLinesOfAnyTwoPiecesAsOnePassDoes)
 {
-    for (const std::string text : {"1 2 3\r\n4 5 6\r7 8 9\n", "1 2 3\n\n4 5 6",
-                                   "1,2,3\r\n4 5 x\n7 8 9", "-1.5 2 3 4\r\r\n", "1 2 3", ""}) {
-        // A pass over the whole text, to the first line that is no point.
-        std::string expected;
-        for (std::size_t at = 0; at < text.size();) {
-            const std::string line = Outcome(std::string(NextLine(text, at)), '.');
-            expected += line + "\n";
-            if (line.starts_with("E"))
-                break;
-        }
+    const std::pair<std::string, std::string> texts[] = {
+        {"1 2 3\r\n4 5 6\r7 8 9\n", "1 2 3\n4 5 6\n7 8 9\n"},
+        {"1 2 3\n\n4 5 6", "1 2 3\nList index out of bounds (0)"},
+        {"1,2,3\r\n4 5 x\n7 8 9", "1 2 3\n'x' is not a valid floating point value"},
+        {"-1.5 2 3 4\r\r\n", "-1.5 2 3\nList index out of bounds (0)"},
+        {"1 2 3", "1 2 3\n"},
+        {"", ""}};
+    for (const auto& [text, expected] : texts) {
         for (std::size_t cut = 0; cut <= text.size(); ++cut) {
             CloudLoader loader('.');
             loader.Start(text.size());
@@ -144,18 +139,10 @@ TEST(CloudLoader, ConvertsTheLinesOfAnyPiecesAsOnePassDoes)
             const auto lines = loader.Result(1);
             ASSERT_TRUE(lines && !loader.Result(1)) << "given once";
             std::string got;
-            for (std::size_t i = 0; i < lines->vertices.size(); i += 3) {
-                char number[64];
-                for (std::size_t k = 0; k < 3; ++k)
-                    got.append(number,
-                               std::to_chars(number, number + sizeof number, lines->vertices[i + k])
-                                   .ptr)
-                        .push_back(k < 2 ? ' ' : '\n');
-            }
-            if (lines->error)
-                got += (lines->message.find("List") == 0 ? "EStringListError " : "EConvertError ") +
-                       lines->message + "\n";
-            EXPECT_EQ(got, expected) << "cut at " << cut << " of " << text;
+            for (std::size_t i = 0; i < lines->vertices.size(); ++i)
+                Append(got, lines->vertices[i], i % 3 == 2 ? '\n' : ' ');
+            EXPECT_EQ(got + (lines->error ? lines->message : ""), expected)
+                << "cut at " << cut << " of " << text;
         }
     }
 }

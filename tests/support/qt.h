@@ -53,17 +53,11 @@ inline void LoadText(TMemo& memo, std::string_view bytes)
     std::filesystem::remove(path);
 }
 
-// The report box on screen, if any.
-inline QMessageBox* ReportBox()
+// The text of the report box on screen; empty with none.
+inline std::string ReportText()
 {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
-inline std::string ReportText()
-{
-    QMessageBox* box = ReportBox();
-    return box ? box->text().toStdString() : std::string();
+            return box->text().toStdString();
+    return {};
 }
