@@ -18,12 +18,15 @@ namespace {
 class Framework : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { (new TApplication)->Initialize(); }
+    static void SetUpTestSuite() { (application = std::make_unique<TApplication>())->Initialize(); }
+    // Ended, so that the libraries under Qt free what they hold.
+    static void TearDownTestSuite() { application.reset(); }
     void TearDown() override
     {
         Application->SetOnIdle(nullptr);
         CloseReport();
     }
+    static inline std::unique_ptr<TApplication> application;
 };
 
 TEST_F(Framework, IdleHandlerWaitsForAMessageUnlessItAsksToBeCalledAgain)
