@@ -6,6 +6,10 @@ namespace {
 
 // Pieces taken but not converted: past this, the load waits for the thread.
 constexpr std::size_t kPiecesAhead = 4;
+// A line longer than this is not copied together from the pieces it spans:
+// it and the lines after it are left to be converted where they lie in the
+// text box, as edited lines are.
+constexpr std::size_t kLongestJoined = 1 << 20;
 
 } // namespace
 
@@ -136,6 +140,12 @@ void CloudLoader::Convert(std::string_view bytes, bool last)
         std::size_t at = 0;
         while (at < bytes.size()) {
             const std::string_view line = NextLine(bytes, at);
+            if ((at > bytes.size() || !unfinished_.empty()) &&
+                unfinished_.size() + line.size() > kLongestJoined) {
+                stopped_ = true; // with no error: the lines from here on are not converted
+                std::string().swap(unfinished_);
+                return;
+            }
             if (at > bytes.size()) { // no break after it: the next piece goes on with it
                 unfinished_.append(line);
                 return;

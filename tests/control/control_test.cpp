@@ -21,7 +21,6 @@ TEST(ControlWindow, StartsAsDescribedWithTheViewHiddenAndNoWarnings)
     for (const std::string& warning : startupWarnings)
         ADD_FAILURE() << "warning at start-up: " << warning;
     EXPECT_FALSE(View()->isVisible());
-    EXPECT_EQ(QOpenGLContext::currentContext(), View()->GLRC);
     const std::pair<QWidget*, QRect> geometries[] = {
         {control_Form, {139, 134, 628, 312}},         {View(), {115, 160, 544, 375}},
         {control_Form->GroupBox1, {8, 32, 601, 209}}, {control_Form->Edit1, {8, 16, 585, 24}},

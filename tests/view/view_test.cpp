@@ -62,12 +62,15 @@ void ShowViewSized(int width, int height)
 {
     View()->Show();
     View()->resize(width, height);
-    // The GL buffers follow the X window, which the server sizes a moment later.
     ASSERT_TRUE(WaitFor([&] {
         const QWindow* surface = View()->GLClient();
         return View()->ViewW == static_cast<float>(width) && surface->isExposed() &&
                surface->width() == width && surface->height() == height;
     }));
+    // Qt takes the size at once; the X server sizes the window a moment later,
+    // and the driver its buffers at the swap after that.
+    QGuiApplication::sync();
+    SwapBuffers(View()->DC);
 }
 
 // The red pixels of a frame of `text`, each within a pixel and a half of
@@ -114,7 +117,6 @@ protected:
 
 TEST_F(ViewTest, ProjectionKeepsTheShorterSideAtFiftyAndClipsBeyond)
 {
-    ExpectRedsAt("", {});
     const auto line = [](float x, float y, float z) {
         return std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + "\n";
     };
@@ -284,6 +286,10 @@ TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
         CloudCache cache;
         CloudLoader loader('.');
         lines.SetLoadTap(&loader);
+        // Once, a load whose first line spans pieces and is too long to join
+        // there: it is converted where it lies in the text box.
+        if (seed == 1)
+            LoadText(memo, "1 2 3" + std::string(5 << 20, ' ') + "\n4 5 6\n");
         for (int step = 0; step < 300; ++step) {
             const long length = memo.length();
             const int bad = FullPass(lines).first;
