@@ -2,7 +2,7 @@
 # Runs the benchmarks, each printing `name: value unit` lines: the line parse
 # alone, the program in-process frame by frame, and the real program measured
 # from outside as a user sees it. Generated clouds of 1M and 10M lines, every
-# point in view; HUGE=1 adds one of 82M lines (2.3 GB).
+# point in view, and a file of one 100 MB line; HUGE=1 adds 82M lines (2.3 GB).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -24,4 +24,8 @@ for lines in "${sizes[@]}"; do
   files+=("$file")
   display "$build/bench/frame_bench" "$file" 2>/dev/null
 done
+# One line of 100 MB, 50 million fields, before the marker: its peak memory.
+long="$build/bench/long-line.xyz"
+[ -f "$long" ] || /usr/bin/python3 -c "import sys; sys.stdout.write('1 ' * 50000000 + '\n40 40 0\n')" >"$long"
+display "$build/bench/frame_bench" "$long" 2>/dev/null | sed -n 's/^peak_memory_2_lines/peak_memory_100_mb_line/p'
 /usr/bin/python3 "$root/bench/open_bench.py" "$build/app/vost" "${files[@]:0:2}"
