@@ -72,6 +72,7 @@ TEST(ControlWindow, FailedLoadShowsItsPathAndCancelledOneNoneAndBothLeaveTheText
               "Cannot open file \"" + missing.string() + "\". No such file or directory");
     EXPECT_EQ(control_Form->Edit1->Text(), missing.string());
     EXPECT_EQ(TextOf(*control_Form->Memo1), "1 1 1\n");
+    std::filesystem::remove(kept);
 }
 
 } // namespace

@@ -77,11 +77,6 @@ def closing(s, path):
     expect(s.exit_code(), 0, "the exit code with the view open")
 
 
-def quit_at_once(s, path):
-    s.close(s.find("control"))
-    expect(s.exit_code(), 0, "the exit code")
-
-
 def without_opengl(s, path):
     # The message comes while the view is made, before the control window.
     box = s.message_box()
@@ -119,8 +114,8 @@ def window_manager(s, path):
     wait_for(lambda: s.stacking()[-1] == view.id, "the view on top")
 
 
-GROUPS = {"opening": opening, "closing": closing, "quit_at_once": quit_at_once,
-          "without_opengl": without_opengl, "window_manager": window_manager}
+GROUPS = {"opening": opening, "closing": closing, "without_opengl": without_opengl,
+          "window_manager": window_manager}
 ENV = {"without_opengl": {"QT_XCB_GL_INTEGRATION": "none"}}
 
 if __name__ == "__main__":

@@ -123,11 +123,9 @@ TEST_F(Framework, LoadKeepsEveryByteAndBreaksLinesAtCrLfCrOrLf)
 
 TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
 {
-    const auto dir = std::filesystem::temp_directory_path() / "vost-test-unreadable";
-    std::filesystem::create_directories(dir);
-    const auto fifo = (dir / "fifo").string(), large = (dir / "large.xyz").string();
+    const auto fifo = TempFile("fifo", ""), large = TempFile("large.xyz", "1 2 3\n");
+    std::filesystem::remove(fifo);
     ::mkfifo(fifo.c_str(), 0600);
-    std::ofstream(large) << "1 2 3\n";
     std::filesystem::resize_file(large, 4ull << 30); // sparse: costs no disk
     TMemo memo;
     LoadText(memo, "1 1 1\n");
@@ -140,12 +138,12 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
                        kept.rlim_max};
     ::setrlimit(RLIMIT_AS, &limit);
     const std::pair<std::string, std::string> files[] = {
-        {(dir / "missing.xyz").string(), "No such file or directory"},
-        {dir.string(), "Is a directory"},
-        {fifo, "It is not a regular file."},
+        {large.string() + ".d/missing.xyz", "No such file or directory"},
+        {fifo.parent_path().string(), "Is a directory"},
+        {fifo.string(), "It is not a regular file."},
         {"/dev/zero", "It is not a regular file."},
 #if !defined(__SANITIZE_ADDRESS__) // whose allocator ends the process instead of failing
-        {large, "There is not enough memory to load it."},
+        {large.string(), "There is not enough memory to load it."},
 #endif
     };
     for (const auto& [path, reason] : files) {
@@ -158,7 +156,8 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
         EXPECT_EQ(TextOf(memo), "1 1 1\n") << path;
     }
     ::setrlimit(RLIMIT_AS, &kept);
-    std::filesystem::remove_all(dir);
+    std::filesystem::remove(fifo);
+    std::filesystem::remove(large);
 }
 
 using S = QsciScintillaBase;
@@ -240,7 +239,7 @@ TEST_F(Framework, LinesTooLongToLayOutAreHiddenWithANoteAndKeptFromCaretAndPoint
     EXPECT_EQ(box.Note(0), NoteFor(65537));
     for (const auto& [key, line, selected] :
          {std::tuple{"Backspace", 2, std::string(65532, 'x') + "4 5 6\n"},
-          {"Del", 0, "\n" + std::string(65532, 'x') + "4 5 6"}}) {
+          {"Del", 0, std::string("\n").append(65532, 'x') + "4 5 6"}}) {
         box.Send(S::SCI_GOTOPOS, box.At(line, line == 0));
         box.Press(key);
         EXPECT_TRUE(box.selectedText().toStdString() == selected) << key;

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <functional>
 
+#include <unistd.h>
+
 // Runs a loop as the program's does, one that waits for messages (and so
 // calls the idle handler), until `done` holds; false if it never does.
 inline bool WaitFor(const std::function<bool()>& done)
@@ -37,9 +39,11 @@ inline std::string TextOf(const QsciScintillaBase& editor)
             static_cast<std::size_t>(editor.SendScintilla(QsciScintillaBase::SCI_GETLENGTH))};
 }
 
+// A file of the test process's own: ctest runs several processes at once.
 inline std::filesystem::path TempFile(const std::string& name, std::string_view bytes)
 {
-    const auto path = std::filesystem::temp_directory_path() / ("vost-test-" + name);
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("vost-test-" + std::to_string(::getpid()) + "-" + name);
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return path;
