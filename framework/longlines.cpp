@@ -1,5 +1,7 @@
 #include "longlines.h"
 
+#include "scintilla.h"
+
 #include <QCoreApplication>
 #include <QInputMethodQueryEvent>
 #include <QKeyEvent>
@@ -29,29 +31,25 @@ std::string NoteFor(long bytes)
 TLongLines::TLongLines(QsciScintilla& editor)
     : QObject(&editor), editor_(editor), viewport_(editor.viewport())
 {
-    editor_.SendScintilla(S::SCI_ANNOTATIONSETVISIBLE, S::ANNOTATION_STANDARD);
+    Send(editor_, S::SCI_ANNOTATIONSETVISIBLE, S::ANNOTATION_STANDARD);
     editor_.installEventFilter(this);
     viewport_->installEventFilter(this);
 }
 
-long TLongLines::Ask(unsigned int message, long w) const
-{
-    return editor_.SendScintilla(message, At(w));
-}
-
 long TLongLines::LineBytes(int line) const
 {
-    return Ask(S::SCI_GETLINEENDPOSITION, line) - Ask(S::SCI_POSITIONFROMLINE, line);
+    return Send(editor_, S::SCI_GETLINEENDPOSITION, line) -
+           Send(editor_, S::SCI_POSITIONFROMLINE, line);
 }
 
 int TLongLines::LineCount() const
 {
-    return static_cast<int>(Ask(S::SCI_GETLINECOUNT));
+    return static_cast<int>(Send(editor_, S::SCI_GETLINECOUNT));
 }
 
 int TLongLines::LineOf(long position) const
 {
-    return static_cast<int>(Ask(S::SCI_LINEFROMPOSITION, position));
+    return static_cast<int>(Send(editor_, S::SCI_LINEFROMPOSITION, position));
 }
 
 bool TLongLines::LineShown(int line) const
@@ -109,7 +107,7 @@ void TLongLines::NewText(const std::vector<long>& marks)
     for (const long mark : marks) {
         const int line = LineOf(mark);
         if (line != previous && !LineShown(line)) {
-            editor_.SendScintilla(S::SCI_HIDELINES, At(line), line);
+            Send(editor_, S::SCI_HIDELINES, line, line);
             NoteHiddenLines(line - 1, line + 1);
         }
         previous = line;
@@ -117,9 +115,9 @@ void TLongLines::NewText(const std::vector<long>& marks)
     KeepFirstLineOut();
     // Going to a line lays it out: the caret goes to the first shown one.
     if (NoLineShown())
-        editor_.SendScintilla(S::SCI_SETEMPTYSELECTION, 0UL);
+        Send(editor_, S::SCI_SETEMPTYSELECTION);
     else
-        editor_.SendScintilla(S::SCI_GOTOLINE, At(FirstShownLine()));
+        Send(editor_, S::SCI_GOTOLINE, FirstShownLine());
 }
 
 void TLongLines::Changing(long position, long length, bool deletion)
@@ -153,8 +151,8 @@ void TLongLines::CheckLines(int first, int last)
     last = std::min(last, LineCount() - 1);
     for (int line = first; line <= last; ++line) {
         const bool shown = LineShown(line);
-        if (shown != (Ask(S::SCI_GETLINEVISIBLE, line) != 0))
-            editor_.SendScintilla(shown ? S::SCI_SHOWLINES : S::SCI_HIDELINES, At(line), line);
+        if (shown != (Send(editor_, S::SCI_GETLINEVISIBLE, line) != 0))
+            Send(editor_, shown ? S::SCI_SHOWLINES : S::SCI_HIDELINES, line, line);
     }
     NoteHiddenLines(first - 1, last + 1);
     KeepFirstLineOut();
@@ -164,9 +162,9 @@ void TLongLines::CheckLines(int first, int last)
 void TLongLines::KeepFirstLineOut()
 {
     const bool out = !LineShown(0) && !NoLineShown();
-    editor_.SendScintilla(S::SCI_SETENDATLASTLINE, out ? 0UL : 1UL);
-    if (out && Ask(S::SCI_GETFIRSTVISIBLELINE) == 0)
-        editor_.SendScintilla(S::SCI_SETFIRSTVISIBLELINE, 1UL);
+    Send(editor_, S::SCI_SETENDATLASTLINE, out ? 0 : 1);
+    if (out && Send(editor_, S::SCI_GETFIRSTVISIBLELINE) == 0)
+        Send(editor_, S::SCI_SETFIRSTVISIBLELINE, 1);
 }
 
 // A hidden line is noted under the shown line before it, or, at the top of
@@ -275,10 +273,10 @@ bool TLongLines::KeepPointerOnShownRows(QEvent* event)
     if (NoLineShown())
         return true;
     const auto& mouse = static_cast<const QMouseEvent&>(*event);
-    const double height = static_cast<double>(Ask(S::SCI_TEXTHEIGHT, 0));
-    const long top = Ask(S::SCI_GETFIRSTVISIBLELINE);
+    const double height = static_cast<double>(Send(editor_, S::SCI_TEXTHEIGHT, 0));
+    const long top = Send(editor_, S::SCI_GETFIRSTVISIBLELINE);
     const auto rowY = [&](int line) {
-        return static_cast<double>(Ask(S::SCI_VISIBLEFROMDOCLINE, line) - top) * height;
+        return static_cast<double>(Send(editor_, S::SCI_VISIBLEFROMDOCLINE, line) - top) * height;
     };
     const double low = LineShown(0) ? -std::numeric_limits<double>::max() : rowY(FirstShownLine());
     const double high = LineShown(count - 1) ? std::numeric_limits<double>::max()
@@ -299,7 +297,7 @@ bool TLongLines::KeepPointerOnShownRows(QEvent* event)
 // long line means converting or laying out all of it.
 bool TLongLines::AnswerInputMethod(QEvent* event)
 {
-    if (LineShown(LineOf(Ask(S::SCI_GETCURRENTPOS))))
+    if (LineShown(LineOf(Send(editor_, S::SCI_GETCURRENTPOS))))
         return false;
     auto& query = static_cast<QInputMethodQueryEvent&>(*event);
     for (int bit = 0; bit < 32; ++bit) {
@@ -331,23 +329,23 @@ bool TLongLines::KeepCaretOut(const QKeyEvent& event)
     const bool control = (event.modifiers() & Qt::ControlModifier) != 0;
     if (NoLineShown()) {
         if (event.matches(QKeySequence::SelectAll)) {
-            editor_.SendScintilla(S::SCI_SELECTALL);
+            Send(editor_, S::SCI_SELECTALL);
             return true;
         }
         const bool deletion = key == Qt::Key_Backspace || key == Qt::Key_Delete;
-        return !(deletion && Ask(S::SCI_GETSELECTIONEMPTY) == 0);
+        return !(deletion && Send(editor_, S::SCI_GETSELECTIONEMPTY) == 0);
     }
     const int first = FirstShownLine();
     const int last = LastShownLine();
-    const long start = Ask(S::SCI_POSITIONFROMLINE, first);
-    const long end = Ask(S::SCI_GETLINEENDPOSITION, last);
-    const long caret = Ask(S::SCI_GETCURRENTPOS);
+    const long start = Send(editor_, S::SCI_POSITIONFROMLINE, first);
+    const long end = Send(editor_, S::SCI_GETLINEENDPOSITION, last);
+    const long caret = Send(editor_, S::SCI_GETCURRENTPOS);
     const int line = LineOf(caret);
-    const long row = Ask(S::SCI_VISIBLEFROMDOCLINE, line);
-    const long page = Ask(S::SCI_LINESONSCREEN);
+    const long row = Send(editor_, S::SCI_VISIBLEFROMDOCLINE, line);
+    const long page = Send(editor_, S::SCI_LINESONSCREEN);
     const bool extend = (event.modifiers() & Qt::ShiftModifier) != 0;
     const auto moveTo = [this, extend](long target) {
-        editor_.SendScintilla(S::SCI_SETSEL, At(extend ? Ask(S::SCI_GETANCHOR) : target), target);
+        Send(editor_, S::SCI_SETSEL, extend ? Send(editor_, S::SCI_GETANCHOR) : target, target);
         return true;
     };
     // The nearest shown place: a long line's neighbour on the side of the
@@ -362,12 +360,12 @@ bool TLongLines::KeepCaretOut(const QKeyEvent& event)
             return end;
         while (!LineShown(at))
             ++at;
-        return Ask(S::SCI_POSITIONFROMLINE, at);
+        return Send(editor_, S::SCI_POSITIONFROMLINE, at);
     };
     if (event.matches(QKeySequence::SelectAll)) {
         // Without showing the caret, which is at the start.
-        editor_.SendScintilla(S::SCI_SETANCHOR, At(Ask(S::SCI_GETLENGTH)));
-        editor_.SendScintilla(S::SCI_SETCURRENTPOS, 0UL);
+        Send(editor_, S::SCI_SETANCHOR, Send(editor_, S::SCI_GETLENGTH));
+        Send(editor_, S::SCI_SETCURRENTPOS);
         return true;
     }
     const bool moving = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left ||
@@ -376,11 +374,11 @@ bool TLongLines::KeepCaretOut(const QKeyEvent& event)
     // After selecting all, or editing a line until it grew too long.
     if (moving && !LineShown(line))
         return moveTo(shown(caret));
-    if (!extend && Ask(S::SCI_GETSELECTIONEMPTY) == 0 &&
+    if (!extend && Send(editor_, S::SCI_GETSELECTIONEMPTY) == 0 &&
         (key == Qt::Key_Left || key == Qt::Key_Right)) {
         // The selection gives way to the caret at its start or end.
         const long target =
-            Ask(key == Qt::Key_Left ? S::SCI_GETSELECTIONSTART : S::SCI_GETSELECTIONEND);
+            Send(editor_, key == Qt::Key_Left ? S::SCI_GETSELECTIONSTART : S::SCI_GETSELECTIONEND);
         if (!LineShown(LineOf(target)))
             return moveTo(shown(target));
     }
@@ -394,9 +392,11 @@ bool TLongLines::KeepCaretOut(const QKeyEvent& event)
     case Qt::Key_Down:
         return lastOut && line == last;
     case Qt::Key_PageUp:
-        return firstOut && row - page < Ask(S::SCI_VISIBLEFROMDOCLINE, first) && moveTo(start);
+        return firstOut && row - page < Send(editor_, S::SCI_VISIBLEFROMDOCLINE, first) &&
+               moveTo(start);
     case Qt::Key_PageDown:
-        return lastOut && row + page > Ask(S::SCI_VISIBLEFROMDOCLINE, last) && moveTo(end);
+        return lastOut && row + page > Send(editor_, S::SCI_VISIBLEFROMDOCLINE, last) &&
+               moveTo(end);
     case Qt::Key_Left:
         return firstOut && caret == start;
     case Qt::Key_Right:
@@ -417,26 +417,27 @@ bool TLongLines::KeepCaretOut(const QKeyEvent& event)
 // whole.
 bool TLongLines::SelectHiddenLines(bool backwards)
 {
-    if (Ask(S::SCI_GETSELECTIONEMPTY) == 0)
+    if (Send(editor_, S::SCI_GETSELECTIONEMPTY) == 0)
         return false;
-    const long caret = Ask(S::SCI_GETCURRENTPOS);
+    const long caret = Send(editor_, S::SCI_GETCURRENTPOS);
     const int line = LineOf(caret);
     if (backwards) {
-        if (line == 0 || caret != Ask(S::SCI_POSITIONFROMLINE, line) || LineShown(line - 1))
+        if (line == 0 || caret != Send(editor_, S::SCI_POSITIONFROMLINE, line) ||
+            LineShown(line - 1))
             return false;
         int first = line - 1;
         while (first > 0 && !LineShown(first - 1))
             --first;
-        editor_.SendScintilla(S::SCI_SETSEL, At(Ask(S::SCI_POSITIONFROMLINE, first)), caret);
+        Send(editor_, S::SCI_SETSEL, Send(editor_, S::SCI_POSITIONFROMLINE, first), caret);
     } else {
         const int count = LineCount();
-        if (line + 1 >= count || caret != Ask(S::SCI_GETLINEENDPOSITION, line) ||
+        if (line + 1 >= count || caret != Send(editor_, S::SCI_GETLINEENDPOSITION, line) ||
             LineShown(line + 1))
             return false;
         int last = line + 1;
         while (last + 1 < count && !LineShown(last + 1))
             ++last;
-        editor_.SendScintilla(S::SCI_SETSEL, At(Ask(S::SCI_GETLINEENDPOSITION, last)), caret);
+        Send(editor_, S::SCI_SETSEL, Send(editor_, S::SCI_GETLINEENDPOSITION, last), caret);
     }
     return true;
 }
@@ -445,15 +446,15 @@ bool TLongLines::SelectHiddenLines(bool backwards)
 // line out, however long.
 bool TLongLines::Paste(const QByteArray& bytes, bool rectangular)
 {
-    if (rectangular || bytes.size() <= kLongest || Ask(S::SCI_SELECTIONISRECTANGLE) != 0 ||
-        Ask(S::SCI_GETSELECTIONS) > 1)
+    if (rectangular || bytes.size() <= kLongest ||
+        Send(editor_, S::SCI_SELECTIONISRECTANGLE) != 0 || Send(editor_, S::SCI_GETSELECTIONS) > 1)
         return false;
-    editor_.SendScintilla(S::SCI_BEGINUNDOACTION);
-    const long start = Ask(S::SCI_GETSELECTIONSTART);
-    editor_.SendScintilla(S::SCI_DELETERANGE, At(start), Ask(S::SCI_GETSELECTIONEND) - start);
+    Send(editor_, S::SCI_BEGINUNDOACTION);
+    const long start = Send(editor_, S::SCI_GETSELECTIONSTART);
+    Send(editor_, S::SCI_DELETERANGE, start, Send(editor_, S::SCI_GETSELECTIONEND) - start);
     // Moves the caret to the end of the text without showing it.
     editor_.SendScintilla(S::SCI_ADDTEXT, At(bytes.size()), bytes.constData());
-    int line = LineOf(Ask(S::SCI_GETCURRENTPOS));
+    int line = LineOf(Send(editor_, S::SCI_GETCURRENTPOS));
     CheckLines(LineOf(start) - 1, line + 1);
     if (!LineShown(line)) {
         const int count = LineCount();
@@ -461,10 +462,10 @@ bool TLongLines::Paste(const QByteArray& bytes, bool rectangular)
             ++line;
         while (line > 0 && !LineShown(line))
             --line;
-        editor_.SendScintilla(S::SCI_SETEMPTYSELECTION, At(Ask(S::SCI_POSITIONFROMLINE, line)));
+        Send(editor_, S::SCI_SETEMPTYSELECTION, Send(editor_, S::SCI_POSITIONFROMLINE, line));
     }
     if (LineShown(line))
-        editor_.SendScintilla(S::SCI_SCROLLCARET);
-    editor_.SendScintilla(S::SCI_ENDUNDOACTION);
+        Send(editor_, S::SCI_SCROLLCARET);
+    Send(editor_, S::SCI_ENDUNDOACTION);
     return true;
 }

@@ -51,7 +51,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    long Ask(unsigned int message, long w = 0) const;
     long LineBytes(int line) const;
     int LineCount() const;
     int LineOf(long position) const;

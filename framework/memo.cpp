@@ -3,6 +3,7 @@
 #include "files.h"
 #include "longlines.h"
 #include "report.h"
+#include "scintilla.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -20,11 +21,6 @@ constexpr int kProgressSteps = 1000;
 constexpr int kProgressAfterMs = 500;
 // Changes nobody has taken yet are summed up beyond this many.
 constexpr std::size_t kChangesKept = 4096;
-
-long Send(const QsciScintillaBase& editor, unsigned int message, unsigned long w = 0, long l = 0)
-{
-    return editor.SendScintilla(message, w, l);
-}
 
 bool IsBreak(char c)
 {
@@ -73,8 +69,7 @@ public:
         // Room to edit in: a text box filled to the brim grows by copying
         // the whole text at the first key typed.
         Send(editor_, S::SCI_ALLOCATE,
-             static_cast<unsigned long>(size + std::min<std::size_t>(size / 16, 64 << 20) +
-                                        (1 << 20)));
+             static_cast<long>(size + std::min<std::size_t>(size / 16, 64 << 20) + (1 << 20)));
     }
 
     void Append(std::string_view piece)
@@ -101,20 +96,18 @@ int TStrings::Count() const
     if (length == 0)
         return 0;
     const auto lines = Send(memo_, S::SCI_GETLINECOUNT);
-    const char last =
-        static_cast<char>(Send(memo_, S::SCI_GETCHARAT, static_cast<unsigned long>(length - 1)));
+    const char last = static_cast<char>(Send(memo_, S::SCI_GETCHARAT, length - 1));
     return static_cast<int>(IsBreak(last) ? lines - 1 : lines);
 }
 
 std::string_view TStrings::View(int index) const
 {
     if (index < 0 || index >= Count())
-        throw EStringListError("List index out of bounds (" + std::to_string(index) + ")");
-    const auto line = static_cast<unsigned long>(index);
-    const auto start = Send(memo_, S::SCI_POSITIONFROMLINE, line);
-    const auto end = Send(memo_, S::SCI_GETLINEENDPOSITION, line);
-    const auto* bytes = reinterpret_cast<const char*>(
-        Send(memo_, S::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start), end - start));
+        throw EStringListError::IndexOutOfBounds(index);
+    const auto start = Send(memo_, S::SCI_POSITIONFROMLINE, index);
+    const auto end = Send(memo_, S::SCI_GETLINEENDPOSITION, index);
+    const auto* bytes =
+        reinterpret_cast<const char*>(Send(memo_, S::SCI_GETRANGEPOINTER, start, end - start));
     return {bytes, static_cast<std::size_t>(end - start)};
 }
 
@@ -125,16 +118,15 @@ int TStrings::TextLineCount() const
 
 std::string_view TStrings::Range(int begin, int end) const
 {
-    const long start = Send(memo_, S::SCI_POSITIONFROMLINE, static_cast<unsigned long>(begin));
-    const long stop = end < TextLineCount()
-                          ? Send(memo_, S::SCI_POSITIONFROMLINE, static_cast<unsigned long>(end))
-                          : Send(memo_, S::SCI_GETLENGTH);
+    const long start = Send(memo_, S::SCI_POSITIONFROMLINE, begin);
+    const long stop = end < TextLineCount() ? Send(memo_, S::SCI_POSITIONFROMLINE, end)
+                                            : Send(memo_, S::SCI_GETLENGTH);
     if (start < 0 || stop <= start)
         return {};
     // Scintilla makes the range contiguous by moving its gap only when the
     // range spans it, which after an edit is a short move.
-    const auto* bytes = reinterpret_cast<const char*>(
-        Send(memo_, S::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start), stop - start));
+    const auto* bytes =
+        reinterpret_cast<const char*>(Send(memo_, S::SCI_GETRANGEPOINTER, start, stop - start));
     return {bytes, static_cast<std::size_t>(stop - start)};
 }
 
@@ -159,8 +151,7 @@ void TStrings::BeforeChange(long position, long length, bool deletion)
     // The change lies within these lines; one more on each side, so that a
     // line break joined to or parted from its neighbour is never missed.
     const auto lineOf = [this](long at) {
-        return static_cast<int>(
-            Send(memo_, S::SCI_LINEFROMPOSITION, static_cast<unsigned long>(at)));
+        return static_cast<int>(Send(memo_, S::SCI_LINEFROMPOSITION, at));
     };
     const int oldCount = TextLineCount();
     const int last = deletion ? lineOf(position + length) : lineOf(position);

@@ -236,9 +236,14 @@ void TStringList::SetCommaTextSpacesAsCommas(std::string_view text, std::size_t 
     }
 }
 
+EStringListError EStringListError::IndexOutOfBounds(int index)
+{
+    return EStringListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
 void TStringList::ThrowIndexOutOfBounds(int index)
 {
-    throw EStringListError("List index out of bounds (" + std::to_string(index) + ")");
+    throw EStringListError::IndexOutOfBounds(index);
 }
 
 char DecimalSeparator()

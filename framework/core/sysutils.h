@@ -38,6 +38,7 @@ class EStringListError : public Exception
 {
 public:
     using Exception::Exception;
+    static EStringListError IndexOutOfBounds(int index);
 };
 
 // A list of strings that splits comma text. Reused across lines, it keeps its
