@@ -107,13 +107,14 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
             const double left = kSliceMs - since(start);
             if (left < 1 && drawn_ > 0)
                 break;
-            const int slice = std::clamp(static_cast<int>(pointsPerMs_ * std::max(left, 1.0)), 1024,
-                                         std::min(count - drawn_, kMostPerSlice));
+            // At least 1024 points, but never past the last one.
+            const int slice =
+                std::min(std::max(static_cast<int>(pointsPerMs_ * std::max(left, 1.0)), 1024),
+                         std::min(count - drawn_, kMostPerSlice));
             const auto sliceStart = Clock::now();
             glDrawArrays(GL_POINTS, drawn_, slice);
             glFinish();
             pointsPerMs_ = (pointsPerMs_ + slice / std::max(since(sliceStart), 0.05)) / 2;
-
             drawn_ += slice;
         }
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
