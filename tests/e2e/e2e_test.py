@@ -112,6 +112,11 @@ def window_manager(s, path):
     wait_for(lambda: s.stacking()[-1] == control.id, "the control window on top")
     s.click(control, *BUTTON)
     wait_for(lambda: s.stacking()[-1] == view.id, "the view on top")
+    # The manager's own close (openbox's Alt+F4) only hides the view.
+    s.key("alt+F4")
+    s.gone(view)
+    s.click(control, *BUTTON)
+    s.find("view")
 
 
 GROUPS = {"opening": opening, "closing": closing, "without_opengl": without_opengl,

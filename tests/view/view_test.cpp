@@ -2,6 +2,7 @@
 // them, what a line that is not a point does, pictures drawn in slices, and
 // the kept points against a full pass through long random edits.
 #include "program.h"
+#include "scintilla.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -285,9 +286,6 @@ TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
         };
         TMemo memo;
         TStrings& lines = *memo.Lines;
-        const auto send = [&memo](unsigned int message, long w, long l = 0) {
-            return memo.SendScintilla(message, static_cast<unsigned long>(w), l);
-        };
         CloudCache cache;
         CloudLoader loader('.');
         lines.SetLoadTap(&loader);
@@ -303,24 +301,24 @@ TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
             case 1:
                 memo.SendScintilla(
                     S::SCI_INSERTTEXT,
-                    static_cast<unsigned long>(
-                        pick(1) ? send(S::SCI_POSITIONFROMLINE, pick(lines.TextLineCount() - 1))
-                                : pick(length)),
+                    static_cast<unsigned long>(pick(1) ? Send(memo, S::SCI_POSITIONFROMLINE,
+                                                              pick(lines.TextLineCount() - 1))
+                                                       : pick(length)),
                     some(false).c_str());
                 break;
             case 2: // the first bad line deleted, as a user mends it
                 if (bad < lines.Count())
-                    send(S::SCI_DELETERANGE, send(S::SCI_POSITIONFROMLINE, bad),
-                         send(S::SCI_LINELENGTH, bad));
+                    Send(memo, S::SCI_DELETERANGE, Send(memo, S::SCI_POSITIONFROMLINE, bad),
+                         Send(memo, S::SCI_LINELENGTH, bad));
                 break;
             case 3: // a few characters deleted anywhere
                 if (length > 0) {
                     const long from = pick(length - 1);
-                    send(S::SCI_DELETERANGE, from, std::min(length - from, pick(2) + 1));
+                    Send(memo, S::SCI_DELETERANGE, from, std::min(length - from, pick(2) + 1));
                 }
                 break;
             case 4: // undo, now and then redo
-                send(pick(2) ? S::SCI_UNDO : S::SCI_REDO, 0);
+                Send(memo, pick(2) ? S::SCI_UNDO : S::SCI_REDO);
                 break;
             default: // the whole text replaced by a load
                 LoadText(memo, some(true));
