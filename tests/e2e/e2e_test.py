@@ -113,6 +113,7 @@ def window_manager(s, path):
     s.click(control, *BUTTON)
     wait_for(lambda: s.stacking()[-1] == view.id, "the view on top")
     # The manager's own close (openbox's Alt+F4) only hides the view.
+    wait_for(lambda: s.focus() == view.id, "the view to have the keyboard")
     s.key("alt+F4")
     s.gone(view)
     s.click(control, *BUTTON)
