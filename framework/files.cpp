@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 namespace {
@@ -71,6 +73,14 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
         Fail(path, "It is not a regular file.");
 
     const auto size = static_cast<std::uint64_t>(info.st_size);
+    // All of it is held in memory, so more than the machine has, swap
+    // included, can never load: refused before any of it is read.
+    struct sysinfo machine
+    {
+    };
+    if (::sysinfo(&machine) == 0 &&
+        size / std::max<std::uint64_t>(machine.mem_unit, 1) > machine.totalram + machine.totalswap)
+        Fail(path, kNoMemory);
     if (!Hand(take, path, {}, 0, size))
         return false;
     std::unique_ptr<char[]> piece;

@@ -9,24 +9,35 @@ packages=(
   libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3 python3-xlib python3-pil
-  openbox desktop-file-utils appstream dpkg-dev debootstrap
+  openbox desktop-file-utils appstream dpkg-dev debootstrap locales
 )
+
+# The tests read numbers under a locale with a decimal comma too.
+test_locale() {
+  locale -a 2>/dev/null | grep -qix 'de_DE.utf8' && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    localedef -i de_DE -c -f UTF-8 de_DE.UTF-8
+  else
+    echo "Please generate the de_DE.UTF-8 locale: sudo localedef -i de_DE -c -f UTF-8 de_DE.UTF-8" >&2
+  fi
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
-if [ "$(id -u)" -eq 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
-  sudo apt-get update -qq
-  sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-else
-  echo "Please install the missing packages first:" >&2
-  echo "  sudo apt-get install ${missing[*]}" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    sudo apt-get update -qq
+    sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  else
+    echo "Please install the missing packages first:" >&2
+    echo "  sudo apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
 fi
+test_locale

@@ -2,15 +2,17 @@
 // loading files into the text box, the lines it holds, and lines too long to
 // lay out.
 #include "application.h"
+#include "files.h"
 #include "qt.h"
 #include "report.h"
 
 #include <QClipboard>
+#include <QProgressDialog>
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 namespace {
@@ -123,28 +125,25 @@ TEST_F(Framework, LoadKeepsEveryByteAndBreaksLinesAtCrLfCrOrLf)
 
 TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
 {
-    const auto fifo = TempFile("fifo", ""), large = TempFile("large.xyz", "1 2 3\n");
+    const auto fifo = TempFile("fifo", ""), large = TempFile("large.xyz", "1 2 3\n"),
+               small = TempFile("small.xyz", "1 2 3\n");
     std::filesystem::remove(fifo);
     ::mkfifo(fifo.c_str(), 0600);
-    std::filesystem::resize_file(large, 4ull << 30); // sparse: costs no disk
+    // Larger than memory and swap together: sparse, it costs no disk.
+    struct sysinfo machine
+    {
+    };
+    ::sysinfo(&machine);
+    std::filesystem::resize_file(large, (machine.totalram + machine.totalswap + 1) *
+                                            std::uint64_t{machine.mem_unit});
     TMemo memo;
     LoadText(memo, "1 1 1\n");
-    // 512 MB left to map, as an allocator fails for want of memory.
-    rlimit kept{};
-    ::getrlimit(RLIMIT_AS, &kept);
-    rlim_t pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    const rlimit limit{pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (512 << 20),
-                       kept.rlim_max};
-    ::setrlimit(RLIMIT_AS, &limit);
     const std::pair<std::string, std::string> files[] = {
         {large.string() + ".d/missing.xyz", "No such file or directory"},
         {fifo.parent_path().string(), "Is a directory"},
         {fifo.string(), "It is not a regular file."},
         {"/dev/zero", "It is not a regular file."},
-#if !defined(__SANITIZE_ADDRESS__) // whose allocator ends the process instead of failing
         {large.string(), "There is not enough memory to load it."},
-#endif
     };
     for (const auto& [path, reason] : files) {
         try {
@@ -155,9 +154,47 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
         }
         EXPECT_EQ(TextOf(memo), "1 1 1\n") << path;
     }
-    ::setrlimit(RLIMIT_AS, &kept);
-    std::filesystem::remove(fifo);
-    std::filesystem::remove(large);
+    // Memory that runs out part way is named as well.
+    try {
+        ReadFilePieces(small, 4, [](auto...) -> bool { throw std::bad_alloc(); });
+        ADD_FAILURE() << "read without memory";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file \"" + small.string() +
+                                   "\". There is not enough memory to load it.");
+    }
+    for (const auto& file : {fifo, large, small})
+        std::filesystem::remove(file);
+}
+
+// A disk that gives a load's pieces only once its progress shows.
+struct SlowDisk : TLoadTap
+{
+    void Start(std::uint64_t) override {}
+    void Take(std::string_view piece) override
+    {
+        if (!piece.empty())
+            WaitFor(
+                [] { return qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()); });
+    }
+    void Finish(int) override {}
+};
+
+TEST_F(Framework, SlowLoadShowsItsProgressAndCancelledThereLeavesTheText)
+{
+    TMemo memo;
+    LoadText(memo, "1 1 1\n");
+    SlowDisk disk;
+    memo.Lines->SetLoadTap(&disk);
+    QTimer user; // cancels what progress comes up
+    QObject::connect(&user, &QTimer::timeout, [] {
+        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+            progress->cancel();
+    });
+    user.start(1);
+    const auto path = TempFile("slow.xyz", "2 2 2\n");
+    EXPECT_FALSE(memo.Lines->LoadFromFile(path.string()));
+    EXPECT_EQ(TextOf(memo), "1 1 1\n");
+    std::filesystem::remove(path);
 }
 
 using S = QsciScintillaBase;

@@ -124,12 +124,13 @@ TEST_F(ViewTest, ProjectionKeepsTheShorterSideAtFiftyAndClipsBeyond)
     for (const auto& [width, height, halfX, halfY] :
          {std::tuple{400, 200, 100.f, 50.f}, {200, 400, 50.f, 100.f}, {300, 300, 50.f, 50.f}}) {
         ShowViewSized(width, height);
-        // Points on the axes at 0.9 of the half-extents, and beyond them, clipped.
+        // Points on the axes at 0.9 of the half-extents, and beyond them,
+        // clipped; beyond the depth range too, each on a pixel of its own.
         const float w = static_cast<float>(width), h = static_cast<float>(height);
         ExpectRedsAt(line(0, .9f * halfY, 49) + line(-.9f * halfX, 0, 0) + line(0, 0, -49) +
                          line(.9f * halfX, 0, 0) + line(0, -.9f * halfY, 0) +
-                         line(1.02f * halfX, 0, 0) + line(0, -1.02f * halfY, 0) + line(0, 0, 51) +
-                         line(0, 0, -51),
+                         line(1.02f * halfX, 0, 0) + line(0, -1.02f * halfY, 0) +
+                         line(.5f * halfX, .5f * halfY, 51) + line(-.5f * halfX, .5f * halfY, -51),
                      {{w / 2, .05f * h},
                       {.05f * w, h / 2},
                       {w / 2, h / 2},
@@ -200,6 +201,13 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
     EXPECT_EQ(Render().error, "Line 2: List index out of bounds (2)");
     LoadText(memo, "1 2 3\n");
     EXPECT_EQ(Render().error, "");
+    // Emptied, by the keys or by an empty file, the text box gives a black frame.
+    for (const bool keys : {true, false}) {
+        LoadText(memo, "1 2 3\n-10 20 0\n");
+        ASSERT_EQ(Render().Reds().size(), 2u);
+        keys ? (memo.selectAll(), memo.removeSelectedText()) : LoadText(memo, "");
+        EXPECT_EQ(Render().Reds(), (std::vector<std::pair<int, int>>{})) << keys;
+    }
     // The view hidden, passes still run and report; shown again, it has the
     // context it was made with.
     const HGLRC context = View()->GLRC;
@@ -211,13 +219,26 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
     EXPECT_TRUE(context && View()->GLRC == context && QOpenGLContext::currentContext() == context);
 }
 
+// Frames read numbers with the user's decimal separator: where it is a comma,
+// a quoted "20 5" (spaces become commas first) is twenty and a half.
+// view_test.decimal_comma runs this under a German locale.
+TEST_F(ViewTest, NumbersTakeTheLocalesDecimalSeparator)
+{
+    const char* locale = std::getenv("LC_ALL");
+    const bool comma = locale && std::string_view(locale).starts_with("de_DE");
+    TMemo& memo = *control_Form->Memo1;
+    LoadText(memo, "\"20 5\" 0 0\n");
+    memo.insertAt("1 \"2 5\" 3\n", 1, 0);
+    const Frame frame = Render();
+    EXPECT_EQ(frame.error, comma ? "" : "Line 1: '20,5' is not a valid floating point value");
+    EXPECT_EQ(frame.Reds().size(), comma ? 2u : 0u);
+}
+
 TEST_F(ViewTest, PictureDrawnInSlicesIsOneDrawsShowsOnlyWhenCompleteAndRestartsOnATurn)
 {
     // Framebuffer objects came with OpenGL 3.0; below, every frame draws all.
     if (QOpenGLContext::currentContext()->format().majorVersion() < 3)
         GTEST_SKIP() << "every frame draws all points in one call";
-    LoadText(*control_Form->Memo1, "0 0 0\n");
-    const Frame before = Render();
     std::mt19937 random(3);
     std::uniform_int_distribution tenths(-490, 490);
     std::string text;
@@ -265,6 +286,18 @@ std::pair<int, std::vector<float>> FullPass(const TStrings& lines)
     for (; good < lines.Count() && ConvertLine(lines.View(good), scratch, '.', point); ++good)
         vertices.insert(vertices.end(), point, point + 3);
     return {good, vertices};
+}
+
+// The message a full pass raises for line `index`.
+std::string BadLine(const TStrings& lines, int index)
+{
+    TStringList scratch;
+    try {
+        ParsePointLine(lines.View(index), scratch, '.');
+    } catch (const Exception& e) {
+        return "Line " + std::to_string(index + 1) + ": " + e.Message();
+    }
+    return "no error";
 }
 
 TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
@@ -336,6 +369,15 @@ TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
             }
             const auto [good, vertices] = FullPass(lines);
             ASSERT_EQ(progress.good, good) << "seed " << seed << " step " << step;
+            if (good < lines.Count()) {
+                std::string kept;
+                try {
+                    cache.RaiseBadLine();
+                } catch (const Exception& e) {
+                    kept = e.Message();
+                }
+                ASSERT_EQ(kept, BadLine(lines, good)) << "seed " << seed << " step " << step;
+            }
             ASSERT_EQ(
                 std::vector<float>(cache.Vertices().begin(), cache.Vertices().begin() + good * 3),
                 vertices)
