@@ -15,10 +15,17 @@
 class ProgramEnvironment : public ::testing::Environment
 {
 public:
+    // `beforeForms` runs once the application is up, before any window is made.
+    explicit ProgramEnvironment(std::function<void()> beforeForms = {})
+        : beforeForms_(std::move(beforeForms))
+    {
+    }
     void SetUp() override
     {
         application_ = std::make_unique<TApplication>();
         Application->Initialize();
+        if (beforeForms_)
+            beforeForms_();
         Application->CreateForm<Tcontrol_Form>(control_Form);
         Application->CreateForm<Tview_Form>(view_Form);
         control_Form->Show();
@@ -30,6 +37,7 @@ public:
     }
 
 private:
+    std::function<void()> beforeForms_;
     std::unique_ptr<TApplication> application_;
 };
 
