@@ -3,6 +3,7 @@
 #include "program.h"
 
 #include <QFileDialog>
+#include <QProgressDialog>
 
 #include <optional>
 
@@ -47,7 +48,24 @@ TEST(ControlWindow, StartsWithTheViewHiddenAndNoWarningsOrTellsOfNoOpenGL)
     EXPECT_FALSE(View()->isVisible());
 }
 
-// File > Open, the dialog answered with `file`, or cancelled with none.
+// A disk that gives a load's pieces only once its progress shows (and the
+// user has cancelled it).
+struct SlowDisk : TLoadTap
+{
+    void Start(std::uint64_t) override {}
+    void Take(std::string_view piece) override
+    {
+        EXPECT_TRUE(piece.empty() || WaitFor([] {
+                        const auto* progress = control_Form->Memo1->findChild<QProgressDialog*>();
+                        return progress && progress->wasCanceled();
+                    }))
+            << "no progress shown";
+    }
+    void Finish(int) override {}
+};
+
+// File > Open, the dialog answered with `file`, or cancelled with none; a
+// load's progress, once it shows, is cancelled.
 void Open(const std::optional<std::filesystem::path>& file)
 {
     QTimer answer;
@@ -58,17 +76,28 @@ void Open(const std::optional<std::filesystem::path>& file)
             dialog->selectFile(QString::fromStdString(file->string()));
             QMetaObject::invokeMethod(dialog, "accept");
         }
+        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+            progress->cancel();
     });
     answer.start(1);
     control_Form->Open1->findChild<QAction*>()->trigger();
 }
 
-TEST(ControlWindow, CancelledOpenChangesNothingAndFailedOneShowsOnlyItsPath)
+TEST(ControlWindow, CancelledDialogOrLoadChangesNothingAndFailedOneShowsOnlyItsPath)
 {
     const auto kept = TempFile("kept.xyz", "1 1 1\n");
     Open(kept);
     ASSERT_EQ(TextOf(*control_Form->Memo1), "1 1 1\n");
     Open(std::nullopt);
+    EXPECT_EQ(control_Form->Edit1->Text(), kept.string());
+    EXPECT_EQ(TextOf(*control_Form->Memo1), "1 1 1\n");
+    // A slow load, cancelled once its progress shows, changes nothing either.
+    SlowDisk disk;
+    control_Form->Memo1->Lines->SetLoadTap(&disk);
+    const auto slow = TempFile("slow.xyz", "2 2 2\n");
+    Open(slow);
+    control_Form->Memo1->Lines->SetLoadTap(nullptr);
+    std::filesystem::remove(slow);
     EXPECT_EQ(control_Form->Edit1->Text(), kept.string());
     EXPECT_EQ(TextOf(*control_Form->Memo1), "1 1 1\n");
     const auto missing = kept.parent_path() / "no such file.xyz";

@@ -7,7 +7,6 @@
 #include "report.h"
 
 #include <QClipboard>
-#include <QProgressDialog>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -161,37 +160,6 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
     }
     for (const auto& file : {fifo, large, small})
         std::filesystem::remove(file);
-}
-
-// A disk that gives a load's pieces only once its progress shows.
-struct SlowDisk : TLoadTap
-{
-    void Start(std::uint64_t) override {}
-    void Take(std::string_view piece) override
-    {
-        if (!piece.empty())
-            WaitFor(
-                [] { return qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()); });
-    }
-    void Finish(int) override {}
-};
-
-TEST_F(Framework, SlowLoadShowsItsProgressAndCancelledThereLeavesTheText)
-{
-    TMemo memo;
-    LoadText(memo, "1 1 1\n");
-    SlowDisk disk;
-    memo.Lines->SetLoadTap(&disk);
-    QTimer user; // cancels what progress comes up
-    QObject::connect(&user, &QTimer::timeout, [] {
-        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
-            progress->cancel();
-    });
-    user.start(1);
-    const auto path = TempFile("slow.xyz", "2 2 2\n");
-    EXPECT_FALSE(memo.Lines->LoadFromFile(path.string()));
-    EXPECT_EQ(TextOf(memo), "1 1 1\n");
-    std::filesystem::remove(path);
 }
 
 using S = QsciScintillaBase;
