@@ -221,7 +221,7 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
 
 // Frames read numbers with the user's decimal separator: where it is a comma,
 // a quoted "20 5" (spaces become commas first) is twenty and a half.
-// view_test.decimal_comma runs this under a German locale.
+// ctest names the locale in LC_ALL: view_test.decimal_comma a German one.
 TEST_F(ViewTest, NumbersTakeTheLocalesDecimalSeparator)
 {
     const char* locale = std::getenv("LC_ALL");
