@@ -15,7 +15,8 @@ id=io.github.vost.vost
 suite=bookworm
 work=$build/install-check
 files=(bin/vost "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
-       "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/256x256/apps/$id.png")
+       "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/256x256/apps/$id.png"
+       share/man/man1/vost.1.gz share/doc/vost/copyright share/doc/vost/changelog.Debian.gz)
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 step() { echo "== $*"; }
@@ -46,6 +47,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = graphics ] || fail "section $(field Section)"
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for f in "${files[@]}"; do grep -qxF "./usr/$f" <<<"$contents" || fail "the package lacks /usr/$f"; done
+lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 depends=$(field Depends)
 echo "Depends: $depends"
 # Computed by dpkg-shlibdeps from the binary's libraries.
