@@ -51,43 +51,13 @@ def stop(process):
         process.wait()
 
 
-class Session:
-    # Xvfb, a window manager if asked for, and the program with a home of its own.
+class XDisplay:
+    # The windows on an X display, driven through Xlib and xdotool.
 
-    def __init__(self, vost, out, env=None, window_manager=None):
-        self.out, self.tmp = out, tempfile.mkdtemp(prefix="vost-e2e-")
-        self.home, self.wm = os.path.join(self.tmp, "home"), None
-        os.makedirs(self.home)
-        read, write = os.pipe()
-        self.xvfb = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
-                           "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as reply:
-            self.display = ":" + reply.readline().strip()
-        self.x = display.Display(self.display)
+    def __init__(self, name, env):
+        self.display, self.env, self.wm = name, env, None
+        self.x = display.Display(name)
         self.root = self.x.screen().root
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
-        self.env.update(DISPLAY=self.display, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
-                        QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {}))
-        if window_manager:
-            self.wm = start([window_manager], env=self.env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-            wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
-                                                         X.AnyPropertyType), "the window manager")
-        self.app = start([os.path.abspath(vost)], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
-                         stderr=open(os.path.join(out, "log.txt"), "a"))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, kind, *_):
-        if kind is not None:
-            ImageGrab.grab(xdisplay=self.display).save(os.path.join(self.out, "failure.png"))
-        for process in (self.app, self.wm):
-            stop(process)
-        self.x.close()
-        stop(self.xvfb)
-        shutil.rmtree(self.tmp, ignore_errors=True)
 
     def atom(self, name):
         return self.x.intern_atom(name)
@@ -139,10 +109,6 @@ class Session:
         x, y, width, height = self.rect(window)
         return x - left, y - top, width + left + right, height + top + bottom
 
-    def exit_code(self):
-        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
-                        "the program to end")[0]
-
     def xdotool(self, *args):
         subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=60)
 
@@ -190,3 +156,45 @@ class Session:
         box = self.find(title)
         wait_for(lambda: self.focus() == box.id, f"{title!r} to take the keyboard")
         return box
+
+
+class PrivateDisplay(XDisplay):
+    # Xvfb of its own, a window manager if asked for, and the program on it
+    # with a home of its own; its arguments follow the program's path.
+
+    def __init__(self, vost, out, env=None, window_manager=None, args=()):
+        self.out, self.tmp = out, tempfile.mkdtemp(prefix="vost-e2e-")
+        self.home = os.path.join(self.tmp, "home")
+        os.makedirs(self.home)
+        read, write = os.pipe()
+        self.xvfb = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                           "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as reply:
+            name = ":" + reply.readline().strip()
+        clean = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
+        super().__init__(name, dict(clean, DISPLAY=name, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
+                                    QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {})))
+        if window_manager:
+            self.wm = start([window_manager], env=self.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+            wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
+                                                         X.AnyPropertyType), "the window manager")
+        self.app = start([os.path.abspath(vost), *args], env=self.env, cwd=self.tmp,
+                         stdout=subprocess.DEVNULL, stderr=open(os.path.join(out, "log.txt"), "a"))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *_):
+        if kind is not None:
+            ImageGrab.grab(xdisplay=self.display).save(os.path.join(self.out, "failure.png"))
+        for process in (self.app, self.wm):
+            stop(process)
+        self.x.close()
+        stop(self.xvfb)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def exit_code(self):
+        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
+                        "the program to end")[0]
