@@ -17,6 +17,11 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Sway refuses to run as root: the Wayland end-to-end tests run it, and the
+# program, as this user when they run as root.
+if [ "$(id -u)" -eq 0 ] && ! id -u vost-wayland >/dev/null 2>&1; then
+  useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin vost-wayland
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
