@@ -9,9 +9,12 @@ Tcontrol_Form::Tcontrol_Form()
 
 void Tcontrol_Form::Open1Click(TObject* /*Sender*/)
 {
-    if (!OpenDialog1->Execute())
-        return;
-    const AnsiString path = OpenDialog1->FileName();
+    if (OpenDialog1->Execute())
+        OpenFile(OpenDialog1->FileName());
+}
+
+void Tcontrol_Form::OpenFile(const AnsiString& path)
+{
     const AnsiString shown = Edit1->Text();
     // The path shows before the file is read, also when the read fails.
     Edit1->SetText(path);

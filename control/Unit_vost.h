@@ -12,6 +12,9 @@ class Tcontrol_Form : public TForm, public Ui::Tcontrol_Form
 public:
     Tcontrol_Form();
 
+    // Opens the file as File > Open does once the dialog has named it.
+    void OpenFile(const AnsiString& path);
+
 public slots:
     void Open1Click(TObject* Sender);
     void Button1Click(TObject* Sender);

@@ -10,7 +10,7 @@ TApplication* Application = nullptr;
 
 namespace {
 
-// The entry takes no notice of the command line, so Qt gets none either.
+// The entry reads the command line itself; Qt gets none of it.
 int qtArgc = 1;
 char qtArg0[] = "vost";
 char* qtArgv[] = {qtArg0, nullptr};
@@ -36,13 +36,18 @@ TApplication::~TApplication()
 
 void TApplication::Initialize()
 {
+    // Qt's own dialogs everywhere: a desktop's keeps state of its own, and
+    // asking for Qt's once made already calls the desktop's toolkit up.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     if (!QApplication::instance())
         qapp_ = std::make_unique<QApplication>(qtArgc, qtArgv);
     // The program keeps no state between runs, but Qt's file dialog keeps the
     // folders it saw in the user's settings, and starts in the last one. Its
-    // settings go where nothing can be kept, nor read back.
+    // settings go where nothing can be kept, nor read back, and none of the
+    // system's are read either.
     for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
-        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+        for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, QStringLiteral("/dev/null"));
     // After a wait for messages, the next empty queue calls the idle handler again.
     if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
@@ -86,6 +91,12 @@ void TApplication::SetOnIdle(TIdleEvent handler)
 {
     onIdle_ = std::move(handler);
     ScheduleIdle();
+}
+
+void TApplication::Post(std::function<void()> handler)
+{
+    QMetaObject::invokeMethod(
+        this, [handler = std::move(handler)] { Guard(handler); }, Qt::QueuedConnection);
 }
 
 void TApplication::ScheduleIdle()

@@ -48,6 +48,10 @@ public:
 
     void SetOnIdle(TIdleEvent handler);
 
+    // Calls the handler through the report point once the loop runs, after
+    // the main window has shown.
+    void Post(std::function<void()> handler);
+
     // Raises each window's OnDestroy and destroys it, the last created first.
     void DestroyForms();
 

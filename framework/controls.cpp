@@ -54,12 +54,15 @@ void TMenuItem::setShortCut(const QString& keys)
 namespace {
 
 // Qt's file dialog with defaults throughout: no filter, title or folder of
-// its own, and a typed name need not exist yet.
+// its own, and a typed name need not exist yet. Always Qt's own, never the
+// desktop's: a desktop's dialog keeps a history of its own and may refuse a
+// name that is no file.
 class FileDialog : public QFileDialog
 {
 public:
     explicit FileDialog(QWidget* parent) : QFileDialog(parent)
     {
+        setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::AnyFile);
         setAcceptMode(QFileDialog::AcceptOpen);
     }

@@ -28,11 +28,15 @@ HDC GetDC(HWND window)
         return nullptr;
     window->winId();
     TGLClient* surface = window->GLClient();
-    QObject::connect(surface, &QWindow::visibleChanged, surface, [surface] {
+    const auto takeBack = [surface](bool always) {
         if (current.context && current.dc && current.dc->surface == surface &&
-            QOpenGLContext::currentContext() != current.context)
+            (always || QOpenGLContext::currentContext() != current.context))
             current.context->makeCurrent(surface);
-    });
+    };
+    QObject::connect(surface, &QWindow::visibleChanged, surface, [takeBack] { takeBack(false); });
+    // On Wayland the window's EGL surface is made anew once it is given its
+    // place on screen, and a context still bound to the old one swaps nothing.
+    QObject::connect(surface, &TGLClient::Exposed, surface, [takeBack] { takeBack(true); });
     return new TDeviceContext{surface};
 }
 

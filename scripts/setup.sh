@@ -9,7 +9,8 @@ packages=(
   libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3 python3-xlib python3-pil
-  openbox desktop-file-utils appstream dpkg-dev debootstrap locales
+  openbox qt6-gtk-platformtheme sway wtype grim qt6-wayland
+  desktop-file-utils appstream dpkg-dev debootstrap lintian locales
 )
 
 # The tests read numbers under a locale with a decimal comma too.
@@ -26,6 +27,11 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Sway refuses to run as root: the Wayland end-to-end tests run it, and the
+# program, as this user when they run as root.
+if [ "$(id -u)" -eq 0 ] && ! id -u vost-wayland >/dev/null 2>&1; then
+  useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin vost-wayland
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   if [ "$(id -u)" -eq 0 ]; then

@@ -8,12 +8,12 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import BUTTON, Session, wait_for  # noqa: E402
+from harness import BUTTON, PrivateDisplay, wait_for  # noqa: E402
 from PIL import Image, ImageGrab  # noqa: E402
 
 vost, sample, out = sys.argv[1:4]
 os.makedirs(out, exist_ok=True)
-with Session(vost, out) as s:
+with PrivateDisplay(vost, out) as s:
     control = s.find("control")
     s.open_file(control, os.path.abspath(sample))
     s.click(control, *BUTTON)

@@ -1,13 +1,15 @@
 #!/usr/bin/python3
-# What only the real program shows: the menu and the dialog, the button,
-# closing the windows, the exit code, the start without OpenGL, the report
-# box that leaves the keyboard to the text box, no state left behind, and the
-# windows under a window manager.
+# What only the real program shows: the menu and the dialog (Qt's own, also
+# under a desktop's platform theme), the button, closing the windows, the exit
+# code, the start without OpenGL, the report box that leaves the keyboard to
+# the text box, no state left behind, the windows under a window manager, and
+# the command line.
 
 import os
+import subprocess
 import sys
 
-from harness import BUTTON, TEXT_BOX, Failure, Session, wait_for
+from harness import BUTTON, TEXT_BOX, Failure, PrivateDisplay, Skipped, Wayland, wait_for
 
 POINTS = ["40 0 0", "0 30 0", "-30 -40 0"]
 TEXT = "".join(p + "\n" for p in POINTS)
@@ -120,9 +122,49 @@ def window_manager(s, path):
     s.find("view")
 
 
-GROUPS = {"opening": opening, "closing": closing, "without_opengl": without_opengl,
-          "window_manager": window_manager}
-ENV = {"without_opengl": {"QT_XCB_GL_INTEGRATION": "none"}}
+def command_line(vost, out, path):
+    # What it prints where, and its exit code, before any window.
+    usage = "Usage: vost [FILE]\n"
+    for args, code, stream, wanted in [(["--help"], 0, "stdout", usage), (["--version"], 0, "stdout", "vost 0.1"),
+                                       (["--frobnicate"], 2, "stderr", usage), ([path, path], 2, "stderr", usage)]:
+        run = subprocess.run([vost, *args], capture_output=True, text=True, timeout=60, env={})
+        streams = {"stdout": run.stdout, "stderr": run.stderr}
+        expect((run.returncode, wanted in streams.pop(stream), *streams.values()), (code, True, ""),
+               f"vost {' '.join(args)}: exit code, {stream} and the other stream")
+    # A file named opens at start-up; one that cannot be opened is reported
+    # as from the menu, and the program goes on.
+    with PrivateDisplay(vost, out, args=[path]) as s:
+        s.click(s.find("control"), *BUTTON)
+        expect_points(s, s.find("view"), POINTS)
+    with PrivateDisplay(vost, out, args=[path + ".missing"]) as s:
+        s.message_box()
+        s.key("Return")
+        s.close(s.find("control"))
+        expect(s.exit_code(), 0, "the exit code after a file that could not be opened")
+
+
+def wayland(vost, out, path):
+    # Natively on Wayland: the points, a quarter turn, the view's close hiding
+    # it and the button (which has the keyboard) showing it again, the end.
+    with Wayland(vost, out, [path]) as s:
+        s.find("control")
+        s.key("shift+Tab", "space")
+        expect_points(s, s.find("view"), POINTS)
+        s.key(*["Right"] * 18)
+        expect_points(s, "view", ["0 0 0", "0 30 0", "0 -40 0"])
+        s.command("view", "kill")
+        s.gone("view")
+        s.key("space")
+        s.find("view")
+        s.command("control", "kill")
+        expect(s.exit_code(), 0, "the exit code")
+
+
+GROUPS = {"opening": opening, "opening_gtk3": opening, "closing": closing,
+          "without_opengl": without_opengl, "window_manager": window_manager}
+SETTINGS = {"opening_gtk3": {"env": {"QT_QPA_PLATFORMTHEME": "gtk3"}},
+            "without_opengl": {"env": {"QT_XCB_GL_INTEGRATION": "none"}},
+            "window_manager": {"window_manager": "openbox"}}
 
 if __name__ == "__main__":
     vost, out, group = sys.argv[1:]  # the program, a folder for what it leaves, a group
@@ -131,7 +173,13 @@ if __name__ == "__main__":
     with open(path, "w") as f:
         f.write(TEXT)
     try:
-        with Session(vost, out, ENV.get(group), "openbox" if group == "window_manager" else None) as s:
-            GROUPS[group](s, path)
+        if group in ("command_line", "wayland"):
+            {"command_line": command_line, "wayland": wayland}[group](vost, out, path)
+        else:
+            with PrivateDisplay(vost, out, **SETTINGS.get(group, {})) as s:
+                GROUPS[group](s, path)
     except Failure as failure:
         sys.exit(f"FAIL {group}: {failure} (screenshots in {out})")
+    except Skipped as reason:
+        print(f"SKIPPED {group}: {reason}")
+        sys.exit(77)

@@ -2,14 +2,17 @@
 # windows found and closed through Xlib (python3-xlib), keys and clicks
 # through xdotool, screenshots through Pillow.
 
+import io
+import json
 import os
+import pwd
 import shutil
 import signal
 import subprocess
 import tempfile
 import time
 
-from PIL import ImageGrab
+from PIL import Image, ImageGrab
 from Xlib import X, display, protocol
 
 # Places in the control window (menu bar included): the File menu, and points
@@ -51,43 +54,13 @@ def stop(process):
         process.wait()
 
 
-class Session:
-    # Xvfb, a window manager if asked for, and the program with a home of its own.
+class XDisplay:
+    # The windows on an X display, driven through Xlib and xdotool.
 
-    def __init__(self, vost, out, env=None, window_manager=None):
-        self.out, self.tmp = out, tempfile.mkdtemp(prefix="vost-e2e-")
-        self.home, self.wm = os.path.join(self.tmp, "home"), None
-        os.makedirs(self.home)
-        read, write = os.pipe()
-        self.xvfb = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
-                           "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as reply:
-            self.display = ":" + reply.readline().strip()
-        self.x = display.Display(self.display)
+    def __init__(self, name, env):
+        self.display, self.env, self.wm = name, env, None
+        self.x = display.Display(name)
         self.root = self.x.screen().root
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
-        self.env.update(DISPLAY=self.display, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
-                        QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {}))
-        if window_manager:
-            self.wm = start([window_manager], env=self.env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-            wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
-                                                         X.AnyPropertyType), "the window manager")
-        self.app = start([os.path.abspath(vost)], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
-                         stderr=open(os.path.join(out, "log.txt"), "a"))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, kind, *_):
-        if kind is not None:
-            ImageGrab.grab(xdisplay=self.display).save(os.path.join(self.out, "failure.png"))
-        for process in (self.app, self.wm):
-            stop(process)
-        self.x.close()
-        stop(self.xvfb)
-        shutil.rmtree(self.tmp, ignore_errors=True)
 
     def atom(self, name):
         return self.x.intern_atom(name)
@@ -139,10 +112,6 @@ class Session:
         x, y, width, height = self.rect(window)
         return x - left, y - top, width + left + right, height + top + bottom
 
-    def exit_code(self):
-        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
-                        "the program to end")[0]
-
     def xdotool(self, *args):
         subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=60)
 
@@ -190,3 +159,160 @@ class Session:
         box = self.find(title)
         wait_for(lambda: self.focus() == box.id, f"{title!r} to take the keyboard")
         return box
+
+
+class PrivateDisplay(XDisplay):
+    # Xvfb of its own, a window manager if asked for, and the program on it
+    # with a home of its own; its arguments follow the program's path.
+
+    def __init__(self, vost, out, env=None, window_manager=None, args=()):
+        self.out, self.tmp = out, tempfile.mkdtemp(prefix="vost-e2e-")
+        self.home = os.path.join(self.tmp, "home")
+        os.makedirs(self.home)
+        read, write = os.pipe()
+        self.xvfb = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                           "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as reply:
+            name = ":" + reply.readline().strip()
+        clean = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
+        super().__init__(name, dict(clean, DISPLAY=name, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
+                                    QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {})))
+        if window_manager:
+            self.wm = start([window_manager], env=self.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+            wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
+                                                         X.AnyPropertyType), "the window manager")
+        self.app = start([os.path.abspath(vost), *args], env=self.env, cwd=self.tmp,
+                         stdout=subprocess.DEVNULL, stderr=open(os.path.join(out, "log.txt"), "a"))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *_):
+        if kind is not None:
+            ImageGrab.grab(xdisplay=self.display).save(os.path.join(self.out, "failure.png"))
+        for process in (self.app, self.wm):
+            stop(process)
+        self.x.close()
+        stop(self.xvfb)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def exit_code(self):
+        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
+                        "the program to end")[0]
+
+
+class Skipped(Exception):
+    pass
+
+
+class Wayland:
+    # A headless sway with the program on it as a Wayland client, both run as
+    # an unprivileged user when the tests run as root (sway refuses root):
+    # windows found and closed through swaymsg, keys typed with wtype,
+    # screenshots taken with grim. Sway's windows float, at their own sizes.
+    USER = "vost-wayland"
+
+    def __init__(self, vost, out, args=()):
+        self.out, self.tmp, self.prefix = out, tempfile.mkdtemp(prefix="vost-wayland-"), []
+        self.sway = self.app = None
+        try:
+            self.start(vost, args)
+        except BaseException:
+            self.__exit__(None)
+            raise
+
+    def start(self, vost, args):
+        out = self.out
+        if missing := [t for t in ("sway", "swaymsg", "wtype", "grim") if not shutil.which(t)]:
+            raise Skipped(f"not installed: {', '.join(missing)} (scripts/setup.sh installs them)")
+        runtime = os.path.join(self.tmp, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        if os.geteuid() == 0:
+            try:
+                user = pwd.getpwnam(self.USER)
+            except KeyError:
+                raise Skipped(f"no user {self.USER} to run sway as (scripts/setup.sh makes one)")
+            os.chown(runtime, user.pw_uid, user.pw_gid)
+            os.chmod(self.tmp, 0o755)
+            self.prefix = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups"]
+        config = os.path.join(self.tmp, "config")
+        with open(config, "w") as f:
+            f.write('output * resolution 1280x1024 background #000000 solid_color\n'
+                    'for_window [title=".*"] floating enable\n')
+        self.env = {"PATH": "/usr/bin:/bin", "HOME": runtime, "XDG_RUNTIME_DIR": runtime,
+                    "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"}
+        log = open(os.path.join(out, "log.txt"), "a")
+        self.sway = start(self.prefix + ["sway", "-c", config], env=self.env, stderr=log)
+
+        def sockets():
+            if self.sway.poll() is not None:
+                raise Skipped(f"sway could not start here (its log is in {out}/log.txt)")
+            names = os.listdir(runtime)
+            return sum(n.startswith(("wayland-", "sway-ipc")) and not n.endswith(".lock")
+                       for n in names) == 2 and names
+        names = wait_for(sockets, "sway's sockets")
+        self.env.update(WAYLAND_DISPLAY=next(n for n in names if n.startswith("wayland-") and "." not in n),
+                        SWAYSOCK=os.path.join(runtime, next(n for n in names if n.startswith("sway-ipc"))))
+        self.app = start(self.prefix + [os.path.abspath(vost), *args], stderr=log,
+                         env=dict(self.env, QT_QPA_PLATFORM="wayland", LIBGL_ALWAYS_SOFTWARE="1"))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *_):
+        if kind is Failure:
+            with open(os.path.join(self.out, "failure.png"), "wb") as f:
+                f.write(self.run("grim", "-"))
+        for process in (self.app, self.sway):
+            stop(process)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def run(self, *command):
+        return subprocess.run(self.prefix + list(command), env=self.env, check=True, timeout=60,
+                              stdout=subprocess.PIPE).stdout
+
+    def windows(self):
+        # Title to the client area on the screen, for the windows shown.
+        out, nodes = {}, [json.loads(self.run("swaymsg", "-t", "get_tree"))]
+        while nodes:
+            node = nodes.pop()
+            nodes += node.get("nodes", []) + node.get("floating_nodes", [])
+            if node.get("pid") and node.get("visible"):
+                outer, inner = node["rect"], node["window_rect"]
+                out[node["name"]] = (outer["x"] + inner["x"], outer["y"] + inner["y"],
+                                     inner["width"], inner["height"])
+        return out
+
+    def find(self, title):
+        wait_for(lambda: title in self.windows(), f"a window titled {title!r}")
+        return title
+
+    def gone(self, title):
+        wait_for(lambda: title not in self.windows(), f"{title!r} to go")
+
+    def rect(self, title):
+        return self.windows()[title]
+
+    def reds(self, title):
+        left, top, width, height = self.rect(title)
+        image = Image.open(io.BytesIO(self.run("grim", "-g", f"{left},{top} {width}x{height}", "-")))
+        return [(i % width, i // width) for i, (r, g, b, *_) in enumerate(image.getdata())
+                if r > 128 and g < 64 and b < 64]
+
+    def command(self, title, what):
+        self.run("swaymsg", f'[title="^{title}$"] {what}')
+
+    def key(self, *keys):
+        # Keys as xdotool names them ("shift+Tab"). Each wtype is a keyboard
+        # of its own: pauses keep it there until the window has had its keys.
+        words = []
+        for key in keys:
+            *held, name = key.split("+")
+            words += [w for m in held for w in ("-M", m)] + ["-k", name] + [w for m in held for w in ("-m", m)]
+        self.run("wtype", "-s", "200", *words, "-s", "300")
+
+    def exit_code(self):
+        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
+                        "the program to end")[0]

@@ -2,8 +2,8 @@
 # Checks what an install puts on a system: the validators on the installed
 # files, the Debian package's contents and computed dependencies, and then the
 # package installed by apt into a clean Debian 12 root, where the installed
-# program must show its control window and end with exit code 0 when that
-# window is closed.
+# program, given a sample on its command line, must show its points and end
+# with exit code 0 when the control window is closed.
 #   tests/install/check.sh BUILD_DIR   (a Release build whose .deb cpack made)
 # The clean root needs root, debootstrap and a Debian mirror; without them
 # the package is unpacked with dpkg -x and only its files are checked.
@@ -15,7 +15,8 @@ id=io.github.vost.vost
 suite=bookworm
 work=$build/install-check
 files=(bin/vost "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
-       "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/256x256/apps/$id.png")
+       "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/256x256/apps/$id.png"
+       share/man/man1/vost.1.gz share/doc/vost/copyright share/doc/vost/changelog.Debian.gz)
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 step() { echo "== $*"; }
@@ -46,6 +47,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = graphics ] || fail "section $(field Section)"
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for f in "${files[@]}"; do grep -qxF "./usr/$f" <<<"$contents" || fail "the package lacks /usr/$f"; done
+lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 depends=$(field Depends)
 echo "Depends: $depends"
 # Computed by dpkg-shlibdeps from the binary's libraries.
@@ -131,19 +133,24 @@ read -r -t 60 number <"$work/display.fifo" || fail "Xvfb did not start, see $wor
 display=:$number
 bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 install -d -o 65534 -g 65534 -m 700 "$root/tmp/home" "$root/tmp/runtime"
+install -o 65534 -g 65534 -m 644 "$here/../../samples/helix.xyz" "$root/tmp/home/helix.xyz"
 chroot --userspec=65534:65534 "$root" env -i PATH=/usr/bin:/bin HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/runtime \
-  DISPLAY="$display" LIBGL_ALWAYS_SOFTWARE=1 /usr/bin/vost >"$work/vost.log" 2>&1 &
+  DISPLAY="$display" LIBGL_ALWAYS_SOFTWARE=1 /usr/bin/vost /tmp/home/helix.xyz >"$work/vost.log" 2>&1 &
 app=$!
 # Without OpenGL the program first shows a message and waits, so the control
 # window showing is also the sign that the GL context was made.
-windows=$(DISPLAY=$display timeout 120 xdotool search --sync --onlyvisible --name '^control$') ||
+DISPLAY=$display timeout 120 xdotool search --sync --onlyvisible --name '^control$' >/dev/null ||
   { cat "$work/vost.log"; fail "no control window within 120 s"; }
-window=${windows%%$'\n'*}
-echo "control window $window is mapped"
-DISPLAY=$display /usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1])
-from harness import close, display
-x = display.Display()
-close(x, x.create_resource_object("window", int(sys.argv[2])))' "$here/../e2e" "$window"
+echo "the control window is mapped"
+# The sample named on the command line shows in the view.
+DISPLAY=$display /usr/bin/python3 -c 'import os, sys; sys.path.insert(0, sys.argv[1])
+from harness import BUTTON, XDisplay, wait_for
+s = XDisplay(os.environ["DISPLAY"], dict(os.environ))
+control = s.find("control")
+s.click(control, *BUTTON)
+view = s.find("view")
+wait_for(lambda: s.reds(view), "the sample in the view", 120)
+s.close(control)' "$here/../e2e" || fail "the sample did not show in the view"
 timeout 60 tail --pid="$app" -f /dev/null || { cat "$work/vost.log"; fail "still running 60 s after the close request"; }
 code=0
 wait "$app" || code=$?

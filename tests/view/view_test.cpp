@@ -63,9 +63,11 @@ void ShowViewSized(int width, int height)
 {
     View()->Show();
     View()->resize(width, height);
+    // The viewport is in device pixels, the window's size in Qt's.
+    const double ratio = View()->devicePixelRatioF();
     ASSERT_TRUE(WaitFor([&] {
         const QWindow* surface = View()->GLClient();
-        return View()->ViewW == static_cast<float>(width) && surface->isExposed() &&
+        return View()->ViewW == static_cast<float>(qRound(width * ratio)) && surface->isExposed() &&
                surface->width() == width && surface->height() == height;
     }));
     // Qt takes the size at once; the X server sizes the window a moment later,
@@ -125,8 +127,11 @@ TEST_F(ViewTest, ProjectionKeepsTheShorterSideAtFiftyAndClipsBeyond)
          {std::tuple{400, 200, 100.f, 50.f}, {200, 400, 50.f, 100.f}, {300, 300, 50.f, 50.f}}) {
         ShowViewSized(width, height);
         // Points on the axes at 0.9 of the half-extents, and beyond them,
-        // clipped; beyond the depth range too, each on a pixel of its own.
-        const float w = static_cast<float>(width), h = static_cast<float>(height);
+        // clipped; beyond the depth range too, each on a pixel of its own. In
+        // device pixels, at a ratio a ctest entry may set.
+        const auto ratio = static_cast<float>(View()->devicePixelRatioF());
+        ASSERT_EQ(ratio, qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? 2.f : 1.f);
+        const float w = ratio * static_cast<float>(width), h = ratio * static_cast<float>(height);
         ExpectRedsAt(line(0, .9f * halfY, 49) + line(-.9f * halfX, 0, 0) + line(0, 0, -49) +
                          line(.9f * halfX, 0, 0) + line(0, -.9f * halfY, 0) +
                          line(1.02f * halfX, 0, 0) + line(0, -1.02f * halfY, 0) +
