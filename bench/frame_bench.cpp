@@ -60,12 +60,25 @@ bool MarkerDrawn()
     return false;
 }
 
+// The back buffer's pixels.
+std::vector<unsigned char> Picture()
+{
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(viewport[2] * viewport[3] * 4));
+    glReadPixels(0, 0, viewport[2], viewport[3], GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
 // The idle calls of the program, each timed, as AppIdle makes them; a frame
-// about to be presented is looked at for the marker.
+// about to be presented is looked at for the marker, and, while `before`
+// holds a picture, for whether it differs from it.
 struct IdleCalls
 {
     std::vector<double> ms;
     bool marker = false;
+    std::vector<unsigned char> before;
+    bool changed = false;
     void Install()
     {
         Application->SetOnIdle([this](TObject*, bool& done) {
@@ -74,6 +87,7 @@ struct IdleCalls
             View()->DrawFrame();
             const double drawn = Ms(Clock::now() - start);
             marker = MarkerDrawn();
+            changed = !before.empty() && Picture() != before;
             const auto presenting = Clock::now();
             SwapBuffers(View()->DC);
             ms.push_back(drawn + Ms(Clock::now() - presenting));
@@ -220,26 +234,39 @@ int main(int argc, char** argv)
     control_Form->Memo1->viewport()->installEventFilter(&key);
     double keyMs = 0;
     double longest = 0;
+    std::vector<double> turns;
     for (int turn = 0; turn < 4; ++turn) {
+        RunUntil([&, calls = idle.ms.size() + 2] { return idle.ms.size() >= calls; });
+        idle.before = Picture();
+        idle.changed = false;
         idle.ms.clear();
+        const auto turned = Clock::now();
         QKeyEvent press(QEvent::KeyPress, turn % 2 ? Qt::Key_Left : Qt::Key_Right, {});
         QCoreApplication::sendEvent(View()->GLClient(), &press);
         bool posted = false;
+        double turnMs = -1;
+        key.ms = -1;
         RunUntil([&] {
-            if (!posted && idle.ms.size() == 3) {
+            if (!posted && idle.ms.size() == 1) {
                 key.Post();
                 posted = true;
             }
-            return idle.ms.size() > 3 && idle.marker;
+            if (turnMs < 0 && idle.changed)
+                turnMs = Ms(Clock::now() - turned);
+            return turnMs >= 0 && key.ms >= 0;
         });
+        turns.push_back(turnMs);
         keyMs = std::max(keyMs, key.ms);
         longest = std::max(longest, idle.Longest());
+        idle.before.clear();
     }
 
     const std::string n = std::to_string(lines);
     std::printf("fill_text_box_%s_lines: %.0f ms\n", n.c_str(), fill);
     std::printf("load_converting_%s_lines: %.0f ms\n", n.c_str(), load);
     std::printf("one_full_draw_%s_lines: %.0f ms\n", n.c_str(), oneDraw);
+    std::sort(turns.begin(), turns.end());
+    std::printf("turn_to_full_picture_%s_lines: %.0f ms\n", n.c_str(), turns[turns.size() / 2]);
     std::printf("open_to_first_frame_%s_lines: %.0f ms\n", n.c_str(), firstFrame);
     std::printf("open_to_first_frame_over_fill_and_draw_%s_lines: %.2f x\n", n.c_str(),
                 firstFrame / (fill + oneDraw));

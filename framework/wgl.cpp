@@ -124,3 +124,9 @@ BOOL SwapBuffers(HDC dc)
         current->swapBuffers(dc->surface);
     return TRUE;
 }
+
+PROC wglGetProcAddress(const char* name)
+{
+    QOpenGLContext* context = QOpenGLContext::currentContext();
+    return context ? context->getProcAddress(name) : nullptr;
+}

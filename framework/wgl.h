@@ -73,3 +73,8 @@ BOOL wglMakeCurrent(HDC dc, HGLRC context);
 BOOL wglDeleteContext(HGLRC context);
 
 BOOL SwapBuffers(HDC dc);
+
+// An OpenGL entry point of the current context, null where it has none: the
+// calls above OpenGL 1.1 are reached this way, not linked.
+using PROC = void (*)();
+PROC wglGetProcAddress(const char* name);

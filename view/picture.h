@@ -1,19 +1,35 @@
 // The picture of the points the view presents: drawn offscreen in slices of
 // bounded time across frames, and presented only once complete. An unchanged
-// scene costs a copy of the last picture. Without framebuffer objects, every
-// frame draws all points into the back buffer instead.
+// scene costs a copy of the last picture, and none once the screen shows it.
+// The points are rasterised by a compute shader where the context has them,
+// with GL_POINTS into a framebuffer object elsewhere (OpenGL 3.0), and
+// without framebuffer objects every frame draws all points into the back
+// buffer instead. The way is chosen once, from what the context offers.
 #pragma once
 
+#include "computepass.h"
+#include "glfunctions.h"
+
 #include <array>
+#include <memory>
 
 class TPicture
 {
 public:
-    TPicture() = default;
-    // Needs the context the picture was drawn with to be current.
+    // Needs a current context, whose resources it owns until destroyed.
+    TPicture();
+    // Needs that context to be current.
     ~TPicture();
     TPicture(const TPicture&) = delete;
     TPicture& operator=(const TPicture&) = delete;
+
+    enum class Way
+    {
+        Direct,  // every frame draws all points into the back buffer
+        Points,  // GL_POINTS offscreen
+        Compute, // a compute shader offscreen
+    };
+    Way Chosen() const { return way_; }
 
     // Draws what is left of the picture of `count` points (x, y, z each) of
     // version `points`, as the current matrices and viewport show them, for
@@ -21,10 +37,10 @@ public:
     // the last complete picture into the back buffer.
     void Draw(unsigned long long points, const float* vertices, int count);
     // Puts the last complete picture into the back buffer.
-    void Present() const;
+    void Present();
 
     // Whether pictures are drawn offscreen, and so may take several frames.
-    bool Offscreen();
+    bool Offscreen() const { return way_ != Way::Direct; }
 
 private:
     struct Scene
@@ -37,15 +53,21 @@ private:
     };
     struct Buffer
     {
-        unsigned int framebuffer = 0;
-        std::array<unsigned int, 2> renderbuffers{}; // colour, depth
+        unsigned framebuffer = 0;
+        unsigned colour = 0; // a texture, which a compute shader can write
+        unsigned depth = 0;  // a renderbuffer, for GL_POINTS
         int width = 0;
         int height = 0;
         Scene scene;
     };
-    void Begin(Buffer& buffer, const Scene& scene);
+    bool Begin(Buffer& buffer, const Scene& scene);
+    void DrawDirect(const float* vertices, int count);
+    void DrawSlice(const Scene& scene, const float* vertices, int count, int slice);
+    void Free();
 
-    int offscreen_ = -1; // not yet known
+    TGLFunctions gl_;
+    Way way_ = Way::Direct;
+    std::unique_ptr<TComputePass> compute_;
     int depthFormat_ = 0;
     std::array<Buffer, 2> buffers_;
     int drawing_ = 0; // the one being drawn; the other is the last complete one
