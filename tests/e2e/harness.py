@@ -48,6 +48,18 @@ def start(args, **kw):
     return subprocess.Popen(args, start_new_session=True, **kw)
 
 
+def reds_in(image):
+    # Red pixels of a screenshot, in its coordinates.
+    width = image.width
+    return [(i % width, i // width) for i, (r, g, b, *_) in enumerate(image.getdata())
+            if r > 128 and g < 64 and b < 64]
+
+
+def exit_code(process):
+    return wait_for(lambda: process.poll() is not None and (process.returncode,),
+                    "the program to end")[0]
+
+
 def stop(process):
     if process and process.poll() is None:
         os.killpg(process.pid, signal.SIGKILL)
@@ -135,9 +147,7 @@ class XDisplay:
     def reds(self, window):
         # Red pixels inside a window, in its coordinates.
         left, top, width, height = self.rect(window)
-        image = ImageGrab.grab((left, top, left + width, top + height), xdisplay=self.display)
-        return [(i % width, i // width) for i, (r, g, b) in enumerate(image.getdata())
-                if r > 128 and g < 64 and b < 64]
+        return reds_in(ImageGrab.grab((left, top, left + width, top + height), xdisplay=self.display))
 
     def open_dialog(self, control, shortcut=False):
         if shortcut:
@@ -199,8 +209,7 @@ class PrivateDisplay(XDisplay):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def exit_code(self):
-        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
-                        "the program to end")[0]
+        return exit_code(self.app)
 
 
 class Skipped(Exception):
@@ -297,9 +306,7 @@ class Wayland:
 
     def reds(self, title):
         left, top, width, height = self.rect(title)
-        image = Image.open(io.BytesIO(self.run("grim", "-g", f"{left},{top} {width}x{height}", "-")))
-        return [(i % width, i // width) for i, (r, g, b, *_) in enumerate(image.getdata())
-                if r > 128 and g < 64 and b < 64]
+        return reds_in(Image.open(io.BytesIO(self.run("grim", "-g", f"{left},{top} {width}x{height}", "-"))))
 
     def command(self, title, what):
         self.run("swaymsg", f'[title="^{title}$"] {what}')
@@ -314,5 +321,4 @@ class Wayland:
         self.run("wtype", "-s", "200", *words, "-s", "300")
 
     def exit_code(self):
-        return wait_for(lambda: self.app.poll() is not None and (self.app.returncode,),
-                        "the program to end")[0]
+        return exit_code(self.app)
