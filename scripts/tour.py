@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 # A short tour of the viewer on a virtual display, for a machine with no
-# screen: opens a sample through the menu and the dialog, shows the view,
-# turns it, and leaves screenshots of both windows.
+# screen: opens a sample through the menu and the dialog from a folder under
+# a temporary home, shows the view beside the control window, turns it, and
+# leaves screenshots of both windows (both.png is the README's picture).
 #   scripts/tour.py build/app/vost samples/torus_knot.xyz build/screenshots
 
 import os
+import shutil
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
@@ -13,11 +15,17 @@ from PIL import Image, ImageGrab  # noqa: E402
 
 vost, sample, out = sys.argv[1:4]
 os.makedirs(out, exist_ok=True)
-with PrivateDisplay(vost, out) as s:
+with PrivateDisplay(vost, out, prefix="vost-tour-") as s:
+    clouds = os.path.join(s.home, "clouds")
+    os.makedirs(clouds)
+    shutil.copy(sample, clouds)
     control = s.find("control")
-    s.open_file(control, os.path.abspath(sample))
+    s.open_file(control, "~/clouds/" + os.path.basename(sample))
     s.click(control, *BUTTON)
     view = s.find("view")
+    # Side by side, so that neither picture holds a piece of the other.
+    s.xdotool("windowmove", "--sync", control.id, 24, 134)
+    s.xdotool("windowmove", "--sync", view.id, 24 + s.rect(control)[2] + 12, 134)
     s.xdotool("key", "--window", view.id, "--delay", 150, *["Right"] * 6, *["Up"] * 4)
     wait_for(lambda: s.reds(view), "the cloud in the view")
     shots = []
@@ -33,4 +41,4 @@ with PrivateDisplay(vost, out) as s:
     s.close(control)
     if s.exit_code() != 0:
         sys.exit("tour: the program did not end with exit code 0")
-print(f"tour: opened {sample}, turned the view; screenshots in {out}: control, view, both")
+print(f"tour: opened {sample} as ~/clouds/, turned the view; screenshots in {out}: control, view, both")

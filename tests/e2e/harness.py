@@ -175,8 +175,8 @@ class PrivateDisplay(XDisplay):
     # Xvfb of its own, a window manager if asked for, and the program on it
     # with a home of its own; its arguments follow the program's path.
 
-    def __init__(self, vost, out, env=None, window_manager=None, args=()):
-        self.out, self.tmp = out, tempfile.mkdtemp(prefix="vost-e2e-")
+    def __init__(self, vost, out, env=None, window_manager=None, args=(), prefix="vost-e2e-"):
+        self.out, self.tmp = out, tempfile.mkdtemp(prefix=prefix)
         self.home = os.path.join(self.tmp, "home")
         os.makedirs(self.home)
         read, write = os.pipe()
