@@ -97,12 +97,20 @@ void Tview_Form::AppIdle(TObject* /*Sender*/, bool& Done)
 {
     Done = false;
     DrawFrame();
-    SwapBuffers(DC);
+    // What the screen shows already is not presented again: each swap kept
+    // the X server and the driver's threads busy for a picture unchanged.
+    if (!picture_ || picture_->Unshown()) {
+        SwapBuffers(DC);
+        if (picture_)
+            picture_->Shown();
+    }
 }
 
 void Tview_Form::DrawFrame()
 {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // A picture drawn offscreen covers the whole back buffer.
+    if (!picture_ || !picture_->Offscreen())
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     RenderScene();
     glFlush();
 }
@@ -111,6 +119,8 @@ void Tview_Form::FormPaint(TObject* /*Sender*/)
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glFlush();
+    if (picture_)
+        picture_->Exposed(); // the next frame presents what was cleared here
     RenderScene();
 }
 

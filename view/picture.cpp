@@ -172,6 +172,7 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
                 {scene.modelview.data(), scene.projection.data(), scene.viewport.data()},
                 buffer.colour);
         complete_ = true;
+        unshown_ = true;
         started_ = false;
         drawing_ = 1 - drawing_;
     }
@@ -180,8 +181,12 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
 
 void TPicture::Present()
 {
-    if (!complete_ || way_ == Way::Direct)
+    if (!unshown_ || way_ == Way::Direct)
         return;
+    if (!complete_) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
     const Buffer& shown = buffers_[static_cast<std::size_t>(1 - drawing_)];
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);

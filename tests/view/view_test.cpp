@@ -325,6 +325,35 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
     EXPECT_TRUE(context && View()->GLRC == context && QOpenGLContext::currentContext() == context);
 }
 
+TEST_F(ViewTest, AnExposeAResizeAndANewPictureEachReachTheScreen)
+{
+    // A picture the screen shows already is not presented again; these must be.
+    TGLClient* surface = View()->GLClient();
+    QWidget cover;
+    cover.setWindowFlags(Qt::X11BypassWindowManagerHint);
+    for (const auto& [x, width, covered] :
+         {std::tuple{20.3f, 400, true}, {20.3f, 300, false}, {-20.3f, 300, false}}) {
+        ShowViewSized(width, 200);
+        const float point[3] = {x, x / 2, 0};
+        LoadText(*control_Form->Memo1, std::to_string(x) + " " + std::to_string(x / 2) + " 0");
+        const auto shows = [&] {
+            const auto reds =
+                Frame{surface->screen()->grabWindow(surface->winId()).toImage(), 0, {}}.Reds();
+            const auto pixel = Place(point).pixel;
+            return reds.size() == 1 && std::abs(reds[0].first - pixel->first) <= 1 &&
+                   std::abs(reds[0].second - pixel->second) <= 1;
+        };
+        ASSERT_TRUE(WaitFor(shows)) << x << " " << width;
+        if (covered) {
+            cover.setGeometry(QRect(surface->mapToGlobal(QPoint()), surface->size()));
+            cover.show();
+            ASSERT_TRUE(WaitFor([&] { return !shows(); }));
+            cover.hide();
+            EXPECT_TRUE(WaitFor(shows));
+        }
+    }
+}
+
 TEST_F(ViewTest, PictureDrawnInSlicesIsOneDrawsShowsOnlyWhenCompleteAndRestartsOnATurn)
 {
     // Framebuffer objects came with OpenGL 3.0; below, every frame draws all.
