@@ -138,9 +138,11 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
         return;
     }
     if ((!started_ || !(buffer.scene == scene)) && !Begin(buffer, scene)) {
-        // A framebuffer the driver cannot draw into: draw as without one.
+        // A framebuffer the driver cannot draw into: draw as without one,
+        // from this frame on.
         Free();
         way_ = Way::Direct;
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         DrawDirect(vertices, count);
         return;
     }

@@ -2,6 +2,7 @@
 // them, what a line that is not a point does, pictures drawn in slices, and
 // the kept points against a full pass through long random edits.
 #include "program.h"
+#include "rotation.h"
 #include "scintilla.h"
 
 #include <GL/gl.h>
@@ -82,13 +83,15 @@ void ShowViewSized(int width, int height)
     View()->resize(width, height);
     ASSERT_TRUE(WaitFor([&] {
         const QWindow* surface = View()->GLClient();
-        return View()->ViewW == static_cast<float>(width) && surface->isExposed() &&
-               surface->width() == width && surface->height() == height;
+        GLint viewport[4];
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        return viewport[2] == width && surface->isExposed() && surface->width() == width &&
+               surface->height() == height;
     }));
     // Qt takes the size at once; the X server sizes the window a moment later,
     // and the driver its buffers at the swap after that.
     QGuiApplication::sync();
-    SwapBuffers(View()->DC);
+    QOpenGLContext::currentContext()->swapBuffers(View()->GLClient());
 }
 
 // The red pixels of a frame of `text`, each within a pixel and a half of
@@ -316,13 +319,13 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
     EXPECT_EQ(Render().error, "");
     // The view hidden, passes still run and report; shown again, it has the
     // context it was made with.
-    const HGLRC context = View()->GLRC;
+    const QOpenGLContext* context = QOpenGLContext::currentContext();
     View()->close();
     LoadText(memo, "1 2 3\n\n");
     EXPECT_TRUE(WaitFor([] { return ReportText() == "Line 2: List index out of bounds (0)"; }));
     control_Form->Button1->click();
     ASSERT_TRUE(WaitFor([] { return View()->GLClient()->isExposed(); }));
-    EXPECT_TRUE(context && View()->GLRC == context && QOpenGLContext::currentContext() == context);
+    EXPECT_TRUE(context && QOpenGLContext::currentContext() == context);
 }
 
 TEST_F(ViewTest, AnExposeAResizeAndANewPictureEachReachTheScreen)
@@ -397,6 +400,25 @@ std::pair<int, std::vector<float>> FullPass(const TStrings& lines)
     for (; good < lines.Count() && ConvertLine(lines.View(good), scratch, '.', point); ++good)
         vertices.insert(vertices.end(), point, point + 3);
     return {good, vertices};
+}
+
+TEST(KeepRotation, TakesAMatrixNearARotationBackToIt)
+{
+    QMatrix4x4 turned;
+    turned.translate(1, 2, 3);
+    turned.rotate(30, 1, 2, 3);
+    QMatrix4x4 scaled = turned;
+    scaled.scale(1.001f);
+    // A rotation times a symmetric matrix near I has that rotation nearest.
+    const QMatrix4x4 stretch(1.001f, 5e-4f, 0, 0, 5e-4f, .999f, 0, 0, 0, 0, 1.0002f, 0, 0, 0, 0, 1);
+    for (const auto& [row, m, expected] : {std::tuple{0, QMatrix4x4(), QMatrix4x4()},
+                                           {1, scaled, turned},
+                                           {2, turned * stretch, turned}}) {
+        std::array<float, 16> in;
+        std::copy(m.constData(), m.constData() + 16, in.begin());
+        EXPECT_TRUE(Near(QMatrix4x4(NearestRotation(in).data()).transposed(), expected, 1e-5f))
+            << row;
+    }
 }
 
 TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
