@@ -89,7 +89,7 @@ struct IdleCalls
             marker = MarkerDrawn();
             changed = !before.empty() && Picture() != before;
             const auto presenting = Clock::now();
-            SwapBuffers(View()->DC);
+            QOpenGLContext::currentContext()->swapBuffers(View()->GLClient());
             ms.push_back(drawn + Ms(Clock::now() - presenting));
         });
     }

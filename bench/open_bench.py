@@ -2,7 +2,7 @@
 # What the user sees, measured from outside: the real program on a private X
 # server, keys sent as a person sends them, the screen polled until it shows
 # their effect. Medians of three.
-#   bench/open_bench.py VOST FILE...   (files of make_cloud's, the marker last)
+#   bench/open_bench.py VOST [FILE...]   (files of make_cloud's, the marker last)
 
 import os
 import statistics
@@ -62,9 +62,36 @@ def measure(vost, path, out):
         return opened, statistics.median(typed), statistics.median(turned)
 
 
+def cpu_seconds(pid):
+    # User and system time of a process, its threads included.
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def idle_cpu(vost, path, out, seconds=10):
+    # Shares of a core taken by the program and by the X server while a small
+    # cloud is shown and nothing changes.
+    with Session(vost, out) as s:
+        control = s.find("control")
+        s.open_file(control, path)
+        s.click(control, *BUTTON)
+        view = s.find("view")
+        wait_for(lambda: s.reds(view), "the cloud", 60)
+        time.sleep(2)
+        pids = (s.app.pid, s.xvfb.pid)
+        before = [cpu_seconds(pid) for pid in pids]
+        time.sleep(seconds)
+        return [(cpu_seconds(pid) - b) / seconds * 100 for pid, b in zip(pids, before)]
+
+
 vost, files = sys.argv[1], sys.argv[2:]
-out = os.path.join(os.path.dirname(os.path.abspath(files[0])), "open-bench")
+out = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(vost))), "bench", "open-bench")
 os.makedirs(out, exist_ok=True)
+small = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "samples", "torus_knot.xyz")
+program, server = idle_cpu(vost, os.path.abspath(small), out)
+print(f"idle_cpu_program: {program:.0f} %", flush=True)
+print(f"idle_cpu_x_server: {server:.1f} %", flush=True)
 for path in files:
     lines = sum(1 for _ in open(path, "rb"))
     runs = [measure(vost, os.path.abspath(path), out) for _ in range(3)]

@@ -3,12 +3,12 @@
 #include "Unit_vost.h"
 #include "application.h"
 #include "report.h"
+#include "rotation.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
 
 #include <array>
-#include <cstdio>
 
 TForm* view_Form = nullptr;
 
@@ -97,12 +97,20 @@ void Tview_Form::AppIdle(TObject* /*Sender*/, bool& Done)
 {
     Done = false;
     DrawFrame();
-    SwapBuffers(DC);
+    // What the screen shows already is not presented again: each swap kept
+    // the X server and the driver's threads busy for a picture unchanged.
+    if (!picture_ || picture_->Unshown()) {
+        SwapBuffers(DC);
+        if (picture_)
+            picture_->Shown();
+    }
 }
 
 void Tview_Form::DrawFrame()
 {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // A picture drawn offscreen covers the whole back buffer.
+    if (!picture_ || !picture_->Offscreen())
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     RenderScene();
     glFlush();
 }
@@ -111,6 +119,8 @@ void Tview_Form::FormPaint(TObject* /*Sender*/)
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glFlush();
+    if (picture_)
+        picture_->Exposed(); // the next frame presents what was cleared here
     RenderScene();
 }
 
@@ -178,32 +188,11 @@ void Tview_Form::FormKeyDown(TObject* /*Sender*/, WORD& Key, TShiftState /*Shift
         KeepRotation();
 }
 
-// Each turn is a product in float, and the errors build up: after ten
-// thousand turns the matrix was 3e-4 off a rotation and began to scale and
-// shear the cloud. One step of the polar iteration, R (3I - RtR) / 2, takes
-// it back to the nearest rotation, so the error stays that of one product.
 void Tview_Form::KeepRotation()
 {
     std::array<GLfloat, 16> m{};
     glGetFloatv(GL_MODELVIEW_MATRIX, m.data());
     if (m[15] != 1)
         return; // no context to read from
-    const auto at = [&m](std::size_t column, std::size_t row) -> GLfloat& {
-        return m[column * 4 + row];
-    };
-    std::array<std::array<double, 3>, 3> gram{};
-    for (std::size_t a = 0; a < 3; ++a)
-        for (std::size_t b = 0; b < 3; ++b)
-            for (std::size_t k = 0; k < 3; ++k)
-                gram[a][b] += static_cast<double>(at(a, k)) * at(b, k);
-    std::array<GLfloat, 16> out = m;
-    for (std::size_t column = 0; column < 3; ++column) {
-        for (std::size_t row = 0; row < 3; ++row) {
-            double sum = 0;
-            for (std::size_t b = 0; b < 3; ++b)
-                sum += at(b, row) * ((b == column ? 3.0 : 0.0) - gram[b][column]);
-            out[column * 4 + row] = static_cast<GLfloat>(sum / 2);
-        }
-    }
-    glLoadMatrixf(out.data());
+    glLoadMatrixf(NearestRotation(m).data());
 }

@@ -23,12 +23,6 @@ public:
     void RenderScene();
     void DrawPoints();
 
-    HDC DC = nullptr;
-    HGLRC GLRC = nullptr;
-    int PixelFormatIndex = 0;
-    float ViewW = 0;
-    float ViewH = 0;
-
 public slots:
     void FormCreate(TObject* Sender);
     void FormDestroy(TObject* Sender);
@@ -39,6 +33,14 @@ public slots:
 private:
     void SetupPixelFormat();
     void KeepRotation();
+
+    // The surface and the one context, from FormCreate to FormDestroy, and
+    // the client area's size as the last resize took it.
+    HDC DC = nullptr;
+    HGLRC GLRC = nullptr;
+    int PixelFormatIndex = 0;
+    float ViewW = 0;
+    float ViewH = 0;
 
     // The lines' points as converted so far, and as a load converts them; see DrawPoints.
     CloudCache points_;

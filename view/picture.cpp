@@ -138,9 +138,11 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
         return;
     }
     if ((!started_ || !(buffer.scene == scene)) && !Begin(buffer, scene)) {
-        // A framebuffer the driver cannot draw into: draw as without one.
+        // A framebuffer the driver cannot draw into: draw as without one,
+        // from this frame on.
         Free();
         way_ = Way::Direct;
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         DrawDirect(vertices, count);
         return;
     }
@@ -172,6 +174,7 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
                 {scene.modelview.data(), scene.projection.data(), scene.viewport.data()},
                 buffer.colour);
         complete_ = true;
+        unshown_ = true;
         started_ = false;
         drawing_ = 1 - drawing_;
     }
@@ -180,8 +183,12 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
 
 void TPicture::Present()
 {
-    if (!complete_ || way_ == Way::Direct)
+    if (!unshown_ || way_ == Way::Direct)
         return;
+    if (!complete_) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
     const Buffer& shown = buffers_[static_cast<std::size_t>(1 - drawing_)];
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);

@@ -36,8 +36,15 @@ public:
     // about a slice's time; a scene changed since starts it again. Then puts
     // the last complete picture into the back buffer.
     void Draw(unsigned long long points, const float* vertices, int count);
-    // Puts the last complete picture into the back buffer.
+    // Puts the last complete picture into the back buffer, if the screen
+    // does not show it yet; black until there is one.
     void Present();
+
+    // Whether the back buffer holds what the screen does not show yet: a new
+    // picture, or any after an expose. Every frame does without them.
+    bool Unshown() const { return unshown_ || way_ == Way::Direct; }
+    void Shown() { unshown_ = false; }
+    void Exposed() { unshown_ = true; }
 
     // Whether pictures are drawn offscreen, and so may take several frames.
     bool Offscreen() const { return way_ != Way::Direct; }
@@ -73,6 +80,7 @@ private:
     int drawing_ = 0; // the one being drawn; the other is the last complete one
     bool started_ = false;
     bool complete_ = false; // the other holds a complete picture
-    int drawn_ = 0;         // points drawn of the picture being drawn
+    bool unshown_ = true;
+    int drawn_ = 0; // points drawn of the picture being drawn
     double pointsPerMs_ = 5000;
 };
