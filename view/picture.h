@@ -10,6 +10,7 @@
 #include "computepass.h"
 #include "glfunctions.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -42,9 +43,9 @@ public:
 
     // Whether the back buffer holds what the screen does not show yet: a new
     // picture, or any after an expose. Every frame does without them.
-    bool Unshown() const { return unshown_ || way_ == Way::Direct; }
-    void Shown() { unshown_ = false; }
-    void Exposed() { unshown_ = true; }
+    bool Unshown() const { return unshown_ > 0 || way_ == Way::Direct; }
+    void Shown() { unshown_ = std::max(0, unshown_ - 1); }
+    void Exposed() { unshown_ = kPresents; }
 
     // Whether pictures are drawn offscreen, and so may take several frames.
     bool Offscreen() const { return way_ != Way::Direct; }
@@ -80,7 +81,10 @@ private:
     int drawing_ = 0; // the one being drawn; the other is the last complete one
     bool started_ = false;
     bool complete_ = false; // the other holds a complete picture
-    bool unshown_ = true;
-    int drawn_ = 0; // points drawn of the picture being drawn
+    // The driver takes a window's new size only at the swap after it: a
+    // picture new or exposed is presented twice, the second time whole.
+    static constexpr int kPresents = 2;
+    int unshown_ = kPresents; // presents to come
+    int drawn_ = 0;           // points drawn of the picture being drawn
     double pointsPerMs_ = 5000;
 };
