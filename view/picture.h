@@ -10,6 +10,7 @@
 #include "computepass.h"
 #include "glfunctions.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -40,11 +41,13 @@ public:
     // does not show it yet; black until there is one.
     void Present();
 
-    // Whether the back buffer holds what the screen does not show yet: a new
-    // picture, or any after an expose. Every frame does without them.
-    bool Unshown() const { return unshown_ || way_ == Way::Direct; }
-    void Shown() { unshown_ = false; }
-    void Exposed() { unshown_ = true; }
+    // Whether the screen may not show the picture yet: a new one, or any
+    // after an expose, until it has been presented twice, since the driver
+    // takes a window's new size at the swap after it. Presenting an unchanged
+    // picture again would only keep the X server and the driver busy.
+    bool Unshown() const { return unshown_ > 0 || way_ == Way::Direct; }
+    void Shown() { unshown_ = std::max(unshown_ - 1, 0); }
+    void Exposed() { unshown_ = 2; }
 
     // Whether pictures are drawn offscreen, and so may take several frames.
     bool Offscreen() const { return way_ != Way::Direct; }
@@ -80,7 +83,7 @@ private:
     int drawing_ = 0; // the one being drawn; the other is the last complete one
     bool started_ = false;
     bool complete_ = false; // the other holds a complete picture
-    bool unshown_ = true;
-    int drawn_ = 0; // points drawn of the picture being drawn
+    int unshown_ = 2;       // presentations still to make
+    int drawn_ = 0;         // points drawn of the picture being drawn
     double pointsPerMs_ = 5000;
 };

@@ -403,13 +403,10 @@ TEST(KeepRotation, TakesAMatrixNearARotationBackToIt)
     QMatrix4x4 turned;
     turned.translate(1, 2, 3);
     turned.rotate(30, 1, 2, 3);
-    QMatrix4x4 scaled = turned;
-    scaled.scale(1.001f);
     // A rotation times a symmetric matrix near I has that rotation nearest.
     const QMatrix4x4 stretch(1.001f, 5e-4f, 0, 0, 5e-4f, .999f, 0, 0, 0, 0, 1.0002f, 0, 0, 0, 0, 1);
-    for (const auto& [row, m, expected] : {std::tuple{0, QMatrix4x4(), QMatrix4x4()},
-                                           {1, scaled, turned},
-                                           {2, turned * stretch, turned}}) {
+    for (const auto& [row, m, expected] :
+         {std::tuple{0, QMatrix4x4(), QMatrix4x4()}, {1, turned * stretch, turned}}) {
         std::array<float, 16> in;
         std::copy(m.constData(), m.constData() + 16, in.begin());
         EXPECT_TRUE(Near(QMatrix4x4(NearestRotation(in).data()).transposed(), expected, 1e-5f))
