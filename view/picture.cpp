@@ -174,7 +174,7 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
                 {scene.modelview.data(), scene.projection.data(), scene.viewport.data()},
                 buffer.colour);
         complete_ = true;
-        Exposed();
+        unshown_ = kPresents;
         started_ = false;
         drawing_ = 1 - drawing_;
     }
@@ -183,7 +183,7 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
 
 void TPicture::Present()
 {
-    if (unshown_ == 0 || way_ == Way::Direct)
+    if (!Unshown())
         return;
     if (!complete_) {
         glClear(GL_COLOR_BUFFER_BIT);

@@ -41,13 +41,11 @@ public:
     // does not show it yet; black until there is one.
     void Present();
 
-    // Whether the screen may not show the picture yet: a new one, or any
-    // after an expose, until it has been presented twice, since the driver
-    // takes a window's new size at the swap after it. Presenting an unchanged
-    // picture again would only keep the X server and the driver busy.
+    // Whether the back buffer holds what the screen does not show yet: a new
+    // picture, or any after an expose. Every frame does without them.
     bool Unshown() const { return unshown_ > 0 || way_ == Way::Direct; }
-    void Shown() { unshown_ = std::max(unshown_ - 1, 0); }
-    void Exposed() { unshown_ = 2; }
+    void Shown() { unshown_ = std::max(0, unshown_ - 1); }
+    void Exposed() { unshown_ = kPresents; }
 
     // Whether pictures are drawn offscreen, and so may take several frames.
     bool Offscreen() const { return way_ != Way::Direct; }
@@ -83,7 +81,10 @@ private:
     int drawing_ = 0; // the one being drawn; the other is the last complete one
     bool started_ = false;
     bool complete_ = false; // the other holds a complete picture
-    int unshown_ = 2;       // presentations still to make
-    int drawn_ = 0;         // points drawn of the picture being drawn
+    // The driver takes a window's new size only at the swap after it: a
+    // picture new or exposed is presented twice, the second time whole.
+    static constexpr int kPresents = 2;
+    int unshown_ = kPresents; // presents to come
+    int drawn_ = 0;           // points drawn of the picture being drawn
     double pointsPerMs_ = 5000;
 };
