@@ -45,8 +45,17 @@ def measure(vost, path, out):
                  "the marker", 600)
         opened = time.monotonic() - start
         s.gone(dialog)
-        # A key at the end of the last line, and a turn of the view.
+        # A line typed at the end: its last key to its point, (44, 44, 0),
+        # where the cloud leaves room; then the line taken out again.
         s.click_to_type(control, TEXT_BOX)
+        point = (int(width / 2 + 44 * scale) - 2, int(height / 2 - 44 * scale) - 2, 5, 5)
+        s.key("ctrl+End")
+        s.type("44 44 ")
+        before = grab(s, view, point).tobytes()
+        s.xdotool("key", "0")
+        line = until_changed(s, view, before, point)
+        s.key(*["BackSpace"] * 7)
+        # A key at the end of the last line, and a turn of the view.
         s.key("ctrl+End", "BackSpace")
         typed = []
         for key in ("1", "BackSpace") * 2:
@@ -59,7 +68,9 @@ def measure(vost, path, out):
             before = grab(s, view).tobytes()
             s.xdotool("key", key)
             turned.append(until_changed(s, view, before))
-        return opened, statistics.median(typed), statistics.median(turned)
+        with open(f"/proc/{s.app.pid}/status") as status:
+            peak = next(int(f.split()[1]) for f in status if f.startswith("VmHWM")) / 1024
+        return opened, statistics.median(typed), statistics.median(turned), line, peak
 
 
 def cpu_seconds(pid):
@@ -97,6 +108,8 @@ for path in files:
     runs = [measure(vost, os.path.abspath(path), out) for _ in range(3)]
     for name, index, unit, factor in (("open_to_screen", 0, "s", 1),
                                       ("text_box_key_to_screen", 1, "ms", 1000),
-                                      ("arrow_key_to_screen", 2, "ms", 1000)):
+                                      ("arrow_key_to_screen", 2, "ms", 1000),
+                                      ("typed_line_to_its_point", 3, "ms", 1000),
+                                      ("peak_memory_from_outside", 4, "MB", 1)):
         value = statistics.median(run[index] for run in runs) * factor
-        print(f"{name}_{lines}_lines: {value:.2f} {unit}", flush=True)
+        print(f"{name}_{lines}_lines: {value:.{2 if unit == 's' else 0}f} {unit}", flush=True)

@@ -22,7 +22,16 @@ for lines in "${sizes[@]}"; do
   file="$build/bench/cloud-$lines.xyz"
   [ -f "$file" ] || "$build/bench/make_cloud" "$lines" "$file"
   files+=("$file")
-  display "$build/bench/frame_bench" "$file" 2>/dev/null
+  display "$build/bench/frame_bench" "$file" "$build/bench/picture-compute" 2>/dev/null
+  # The same with GL_POINTS, as where the context has no compute shaders.
+  MESA_EXTENSION_OVERRIDE=-GL_ARB_compute_shader display "$build/bench/frame_bench" "$file" \
+    "$build/bench/picture-points" 2>/dev/null | sed -n 's/^turn_to_full_picture_/&points_/p'
+  /usr/bin/python3 -c "import sys
+a, b = (open(f, 'rb').read() for f in sys.argv[1:3])
+lit = sum(a[i] > 128 or b[i] > 128 for i in range(0, len(a), 4))
+differ = sum(a[i] != b[i] for i in range(0, len(a), 4))
+print(f'pixels_differing_compute_points_{sys.argv[3]}_lines: {differ} of {lit} lit')" \
+    "$build/bench/picture-compute" "$build/bench/picture-points" "$lines"
 done
 # One line of 100 MB, 50 million fields, before the marker: its peak memory.
 long="$build/bench/long-line.xyz"

@@ -97,8 +97,7 @@ void Tview_Form::AppIdle(TObject* /*Sender*/, bool& Done)
 {
     Done = false;
     DrawFrame();
-    // What the screen shows already is not presented again: each swap kept
-    // the X server and the driver's threads busy for a picture unchanged.
+    // Not a picture the screen already shows.
     if (!picture_ || picture_->Unshown()) {
         SwapBuffers(DC);
         if (picture_)

@@ -344,20 +344,16 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
 TEST_F(ViewTest, AnExposeAResizeAndANewPictureEachReachTheScreen)
 {
     // A picture the screen shows already is not presented again; these must be.
-    TGLClient* surface = View()->GLClient();
+    const TGLClient* surface = View()->GLClient();
     QWidget cover;
     cover.setWindowFlags(Qt::X11BypassWindowManagerHint);
     for (const auto& [x, width, covered] :
          {std::tuple{20.3f, 400, true}, {20.3f, 300, false}, {-20.3f, 300, false}}) {
         ShowViewSized(width, 200);
-        const float point[3] = {x, x / 2, 0};
         LoadText(*control_Form->Memo1, std::to_string(x) + " " + std::to_string(x / 2) + " 0");
         const auto shows = [&] {
-            const auto reds =
-                Frame{surface->screen()->grabWindow(surface->winId()).toImage(), 0, {}}.Reds();
-            const auto pixel = Place(point).pixel;
-            return reds.size() == 1 && std::abs(reds[0].first - pixel->first) <= 1 &&
-                   std::abs(reds[0].second - pixel->second) <= 1;
+            const QImage screen = surface->screen()->grabWindow(surface->winId()).toImage();
+            return Frame{screen, 0, {}}.Reds() == RuleReds({x, x / 2, 0});
         };
         ASSERT_TRUE(WaitFor(shows)) << x << " " << width;
         if (covered) {
@@ -449,13 +445,10 @@ TEST(KeepRotation, TakesAMatrixNearARotationBackToIt)
     QMatrix4x4 turned;
     turned.translate(1, 2, 3);
     turned.rotate(30, 1, 2, 3);
-    QMatrix4x4 scaled = turned;
-    scaled.scale(1.001f);
     // A rotation times a symmetric matrix near I has that rotation nearest.
     const QMatrix4x4 stretch(1.001f, 5e-4f, 0, 0, 5e-4f, .999f, 0, 0, 0, 0, 1.0002f, 0, 0, 0, 0, 1);
-    for (const auto& [row, m, expected] : {std::tuple{0, QMatrix4x4(), QMatrix4x4()},
-                                           {1, scaled, turned},
-                                           {2, turned * stretch, turned}}) {
+    for (const auto& [row, m, expected] :
+         {std::tuple{0, QMatrix4x4(), QMatrix4x4()}, {1, turned * stretch, turned}}) {
         std::array<float, 16> in;
         std::copy(m.constData(), m.constData() + 16, in.begin());
         EXPECT_TRUE(Near(QMatrix4x4(NearestRotation(in).data()).transposed(), expected, 1e-5f))
