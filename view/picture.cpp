@@ -183,7 +183,7 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
 
 void TPicture::Present()
 {
-    if (!Unshown())
+    if (way_ == Way::Direct || unshown_ == 0)
         return;
     if (!complete_) {
         glClear(GL_COLOR_BUFFER_BIT);
