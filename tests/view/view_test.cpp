@@ -319,10 +319,6 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
     ASSERT_TRUE(WaitFor([] {
         return ReportText() == "Line 5: '9abc' is not a valid floating point value";
     })) << "a new text brings a new report into the same box";
-    LoadText(memo, "1 2 3\n4 5\n");
-    EXPECT_EQ(Render().error, "Line 2: List index out of bounds (2)");
-    LoadText(memo, "1 2 3\n");
-    EXPECT_EQ(Render().error, "");
     // Emptied, by the keys or by an empty file, the text box gives a black frame.
     for (const bool keys : {true, false}) {
         LoadText(memo, "1 2 3\n-10 20 0\n");
@@ -330,15 +326,6 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
         keys ? (memo.selectAll(), memo.removeSelectedText()) : LoadText(memo, "");
         EXPECT_EQ(Render().Reds(), (std::vector<std::pair<int, int>>{})) << keys;
     }
-    // The view hidden, passes still run and report; shown again, it has the
-    // context it was made with.
-    const QOpenGLContext* context = QOpenGLContext::currentContext();
-    View()->close();
-    LoadText(memo, "1 2 3\n\n");
-    EXPECT_TRUE(WaitFor([] { return ReportText() == "Line 2: List index out of bounds (0)"; }));
-    control_Form->Button1->click();
-    ASSERT_TRUE(WaitFor([] { return View()->GLClient()->isExposed(); }));
-    EXPECT_TRUE(context && QOpenGLContext::currentContext() == context);
 }
 
 TEST_F(ViewTest, AnExposeAResizeAndANewPictureEachReachTheScreen)
