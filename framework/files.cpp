@@ -15,11 +15,6 @@ namespace {
 
 constexpr const char* kNoMemory = "There is not enough memory to load it.";
 
-[[noreturn]] void Fail(const std::string& path, const std::string& reason)
-{
-    throw Exception("Cannot open file \"" + path + "\". " + reason);
-}
-
 class FileDescriptor
 {
 public:
@@ -45,13 +40,18 @@ bool Hand(const TakePiece& take, const std::string& path, std::string_view piece
     try {
         return take(piece, done, size);
     } catch (const std::bad_alloc&) {
-        Fail(path, kNoMemory);
+        FailToOpen(path, kNoMemory);
     } catch (const std::length_error&) {
-        Fail(path, kNoMemory);
+        FailToOpen(path, kNoMemory);
     }
 }
 
 } // namespace
+
+void FailToOpen(const std::string& path, const std::string& reason)
+{
+    throw Exception("Cannot open file \"" + path + "\". " + reason);
+}
 
 bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePiece& take)
 {
@@ -59,16 +59,16 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
     // the type check turns it away.
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0)
-        Fail(path, std::strerror(errno));
+        FailToOpen(path, std::strerror(errno));
     struct stat info
     {
     };
     if (::fstat(file.get(), &info) != 0)
-        Fail(path, std::strerror(errno));
+        FailToOpen(path, std::strerror(errno));
     if (S_ISDIR(info.st_mode))
-        Fail(path, std::strerror(EISDIR));
+        FailToOpen(path, std::strerror(EISDIR));
     if (!S_ISREG(info.st_mode))
-        Fail(path, "It is not a regular file.");
+        FailToOpen(path, "It is not a regular file.");
 
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (!Hand(take, path, {}, 0, size))
@@ -77,7 +77,7 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
     try {
         piece.reset(new char[pieceSize]);
     } catch (const std::bad_alloc&) {
-        Fail(path, kNoMemory);
+        FailToOpen(path, kNoMemory);
     }
     std::uint64_t done = 0;
     // The file may grow or shrink while it is read: read on to its end.
@@ -86,7 +86,7 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            Fail(path, std::strerror(errno));
+            FailToOpen(path, std::strerror(errno));
         }
         if (got == 0)
             return true;

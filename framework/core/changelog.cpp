@@ -1,0 +1,67 @@
+#include "changelog.h"
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+namespace {
+
+// Changes nobody has taken yet are summed up beyond this many.
+constexpr std::size_t kChangesKept = 4096;
+
+bool SameLow32(std::int64_t a, std::int64_t b)
+{
+    return static_cast<std::uint32_t>(a) == static_cast<std::uint32_t>(b);
+}
+
+int Lines(std::int64_t count)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(count, 0, INT_MAX));
+}
+
+} // namespace
+
+void ChangeLog::Before()
+{
+    lengthBefore_ = text_.Length();
+    countBefore_ = text_.LineCount();
+}
+
+ChangeLog::Span ChangeLog::After(std::int64_t position, std::int64_t length, bool deletion)
+{
+    // The length is what the text grew or shrank by, and the gap buffer
+    // leaves its gap just after what was inserted, or where text was deleted.
+    const std::int64_t lengthNow = text_.Length();
+    const std::int64_t countNow = text_.LineCount();
+    const std::int64_t changed = deletion ? lengthBefore_ - lengthNow : lengthNow - lengthBefore_;
+    const std::int64_t at = deletion ? text_.Gap() : text_.Gap() - changed;
+    const std::int64_t firstLine = text_.LineOf(std::max<std::int64_t>(at, 0));
+    const std::int64_t lastLine = deletion ? firstLine : text_.LineOf(at + changed);
+    // One more line on each side, so that a line break joined to or parted
+    // from its neighbour is never missed.
+    const std::int64_t first = std::max<std::int64_t>(0, firstLine - 1);
+    const std::int64_t added = std::min(countNow, lastLine + 2) - first;
+    const std::int64_t removed = added - (countNow - countBefore_);
+    if (changed < 0 || at < 0 || at + (deletion ? 0 : changed) > lengthNow ||
+        !SameLow32(at, position) || !SameLow32(changed, length) || removed < 0 ||
+        first + removed > countBefore_) {
+        Record({0, Lines(countBefore_), Lines(countNow)});
+        return {0, -1};
+    }
+    Record({Lines(first), Lines(removed), Lines(added)});
+    return {at, changed};
+}
+
+void ChangeLog::Replaced(std::int64_t oldLineCount, int load)
+{
+    Record({0, Lines(oldLineCount), Lines(text_.LineCount()), load});
+}
+
+void ChangeLog::Record(TLinesChange change)
+{
+    if (changes_.empty())
+        countBeforeChanges_ = text_.LineCount() - change.added + change.removed;
+    changes_.push_back(change);
+    if (changes_.size() > kChangesKept)
+        changes_ = {{0, Lines(countBeforeChanges_), Lines(text_.LineCount())}};
+}
