@@ -62,6 +62,8 @@ void CloudCache::Install(ConvertedLines lines, int lineCount)
         return;
     }
     vertices_ = std::move(lines.vertices);
+    // Grown to the exact size, not by the vector's own rule.
+    vertices_.reserve(static_cast<std::size_t>(lineCount) * 3);
     vertices_.resize(static_cast<std::size_t>(lineCount) * 3, 0.0f);
     pending_.clear();
     if (good < lineCount)

@@ -1,6 +1,8 @@
 #include "cloudloader.h"
 
+#include <algorithm>
 #include <new>
+#include <system_error>
 
 namespace {
 
@@ -10,6 +12,11 @@ constexpr std::size_t kPiecesAhead = 4;
 // it and the lines after it are left to be converted where they lie in the
 // text box, as edited lines are.
 constexpr std::size_t kLongestJoined = 1 << 20;
+// The converted points are kept in pieces that grow to this many; larger
+// ones are allocated and freed apart from the heap, so they go back to the
+// system as soon as they are copied out.
+constexpr std::size_t kFewestInPiece = 1 << 12;
+constexpr std::size_t kMostInPiece = 1 << 22;
 
 } // namespace
 
@@ -18,52 +25,69 @@ CloudLoader::~CloudLoader()
     Stop();
 }
 
-void CloudLoader::Start(std::uint64_t size)
+void CloudLoader::Start(std::uint64_t /*size*/)
 {
     Stop();
-    lines_ = {};
-    unfinished_.clear();
-    afterCr_ = stopped_ = failed_ = ended_ = dropped_ = false;
+    afterCr_ = stopped_ = failed_ = ended_ = dropped_ = gaveUp_ = false;
+    active_ = true;
+    // The thread only makes the load faster: without one, it is converted
+    // here as it comes.
     try {
-        // The most points the text can hold, a point line having 6 bytes or
-        // more: address space only, until written.
-        lines_.vertices.reserve(static_cast<std::size_t>(size / 6 + 2) * 3);
-    } catch (const std::bad_alloc&) {
-        failed_ = true;
+        worker_ = launch_([this] { Work(); });
+        threaded_ = worker_.joinable();
+    } catch (const std::exception&) {
+        threaded_ = false;
     }
-    worker_ = std::thread([this] { Work(); });
 }
 
 void CloudLoader::Take(std::string_view piece)
 {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead; });
-    // A piece's buffer is used again: a new one costs a page fault a page.
-    std::string copy;
-    if (!spare_.empty()) {
-        copy = std::move(spare_.back());
-        spare_.pop_back();
+    if (!active_)
+        return;
+    if (!threaded_) {
+        Convert(piece, false);
+        return;
     }
-    copy.assign(piece);
-    pieces_.push_back(std::move(copy));
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead || gaveUp_; });
+    if (gaveUp_)
+        return;
+    try {
+        // A piece's buffer is used again: a new one costs a page fault a page.
+        std::string copy;
+        if (!spare_.empty()) {
+            copy = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        copy.assign(piece);
+        pieces_.push_back(std::move(copy));
+    } catch (const std::bad_alloc&) {
+        gaveUp_ = true;
+    }
     changed_.notify_all();
 }
 
 void CloudLoader::Finish(int load)
 {
-    if (!worker_.joinable())
+    if (!active_)
         return;
-    {
-        const std::lock_guard lock(mutex_);
-        ended_ = true;
-        dropped_ = load == 0;
-        changed_.notify_all();
+    active_ = false;
+    if (threaded_) {
+        {
+            const std::lock_guard lock(mutex_);
+            ended_ = true;
+            dropped_ = load == 0;
+            changed_.notify_all();
+        }
+        worker_.join();
+    } else if (load != 0) {
+        Complete();
     }
-    worker_.join();
     result_.reset();
     load_ = load;
-    if (load != 0 && !failed_)
+    if (load != 0 && !failed_ && !gaveUp_)
         result_ = std::move(lines_);
+    Drop();
 }
 
 std::optional<ConvertedLines> CloudLoader::Result(int load)
@@ -93,29 +117,72 @@ void CloudLoader::Stop()
         }
         worker_.join();
     }
-    pieces_.clear();
+    active_ = false;
+    Drop();
+}
+
+void CloudLoader::Drop()
+{
+    lines_ = {};
+    converted_ = {};
+    std::string().swap(unfinished_);
+    pieces_ = {};
+    spare_ = {};
 }
 
 void CloudLoader::Work()
 {
-    for (;;) {
-        std::string piece;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return !pieces_.empty() || ended_; });
-            if (dropped_)
-                return;
-            if (pieces_.empty())
-                break;
-            piece = std::move(pieces_.front());
-            pieces_.pop_front();
-            changed_.notify_all();
+    try {
+        for (;;) {
+            std::string piece;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return !pieces_.empty() || ended_ || gaveUp_; });
+                if (dropped_ || gaveUp_)
+                    return;
+                if (pieces_.empty())
+                    break;
+                piece = std::move(pieces_.front());
+                pieces_.pop_front();
+                changed_.notify_all();
+            }
+            Convert(piece, false);
+            const std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(piece));
         }
-        Convert(piece, false);
+    } catch (...) {
+        // Nothing leaves the thread: the load's points are then converted
+        // from the text box, as edits are.
+        failed_ = true;
         const std::lock_guard lock(mutex_);
-        spare_.push_back(std::move(piece));
+        gaveUp_ = true;
+        changed_.notify_all();
+        return;
     }
-    Convert({}, true);
+    Complete();
+}
+
+void CloudLoader::Complete()
+{
+    try {
+        Convert({}, true);
+        Gather();
+    } catch (...) {
+        failed_ = true;
+    }
+}
+
+void CloudLoader::Gather()
+{
+    std::size_t total = 0;
+    for (const std::vector<float>& piece : converted_)
+        total += piece.size();
+    lines_.vertices.reserve(total);
+    for (std::vector<float>& piece : converted_) {
+        lines_.vertices.insert(lines_.vertices.end(), piece.begin(), piece.end());
+        std::vector<float>().swap(piece);
+    }
+    converted_.clear();
 }
 
 void CloudLoader::Convert(std::string_view bytes, bool last)
@@ -125,7 +192,14 @@ void CloudLoader::Convert(std::string_view bytes, bool last)
     const auto convert = [this](std::string_view line) {
         float point[3];
         if (ConvertLine(line, scratch_, separator_, point)) {
-            lines_.vertices.insert(lines_.vertices.end(), point, point + 3);
+            if (converted_.empty() || converted_.back().size() == converted_.back().capacity()) {
+                const std::size_t points =
+                    converted_.empty()
+                        ? kFewestInPiece
+                        : std::min(converted_.back().capacity() / 3 * 2, kMostInPiece);
+                converted_.emplace_back().reserve(points * 3);
+            }
+            converted_.back().insert(converted_.back().end(), point, point + 3);
             return true;
         }
         KeepError(line, scratch_, separator_, lines_.error, lines_.message);
