@@ -28,8 +28,8 @@ std::string NoteFor(long bytes)
 
 } // namespace
 
-TLongLines::TLongLines(QsciScintilla& editor)
-    : QObject(&editor), editor_(editor), viewport_(editor.viewport())
+TLongLines::TLongLines(QsciScintilla& editor, std::function<void()> settle)
+    : QObject(&editor), editor_(editor), viewport_(editor.viewport()), settle_(std::move(settle))
 {
     Send(editor_, S::SCI_ANNOTATIONSETVISIBLE, S::ANNOTATION_STANDARD);
     editor_.installEventFilter(this);
@@ -120,29 +120,35 @@ void TLongLines::NewText(const std::vector<long>& marks)
         Send(editor_, S::SCI_GOTOLINE, FirstShownLine());
 }
 
-void TLongLines::Changing(long position, long length, bool deletion)
+void TLongLines::Changing()
 {
     // Looked at once the change is made, before the next paint (queued calls
-    // come before Qt's paint requests). Line numbers move with later edits,
-    // so the range grows rather than shifts; an insertion adds at most a line
-    // a byte.
-    const int line = LineOf(position);
-    const int reach = deletion ? 1 : static_cast<int>(std::min(length, 1L << 28)) + 1;
-    if (checkQueued_) {
-        checkFirst_ = std::min(checkFirst_, line - 1);
-        checkLast_ = std::min(std::max(checkLast_, line) + reach, 1 << 30);
+    // come before Qt's paint requests).
+    if (checkQueued_)
         return;
-    }
     checkQueued_ = true;
-    checkFirst_ = line - 1;
-    checkLast_ = line + reach;
     QMetaObject::invokeMethod(
         this,
         [this] {
             checkQueued_ = false;
-            CheckLines(checkFirst_, checkLast_);
+            settle_();
+            if (std::exchange(checkAny_, false))
+                CheckLines(checkFirst_, checkLast_);
         },
         Qt::QueuedConnection);
+}
+
+void TLongLines::Changed(const TLinesChange& change)
+{
+    // Line numbers move with later edits, so the range grows rather than shifts.
+    const int last = change.first + change.added;
+    if (!std::exchange(checkAny_, true)) {
+        checkFirst_ = change.first - 1;
+        checkLast_ = last;
+        return;
+    }
+    checkFirst_ = std::min(checkFirst_, change.first - 1);
+    checkLast_ = std::max(checkLast_ + std::max(0, change.added - change.removed), last);
 }
 
 void TLongLines::CheckLines(int first, int last)

@@ -66,7 +66,7 @@ private:
 
     TMemo& memo_;
     Text text_;
-    ChangeLog log_;
+    mutable ChangeLog log_;
     TLoadTap* tap_ = nullptr;
     int loads_ = 0;
 };

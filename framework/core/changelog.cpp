@@ -21,39 +21,46 @@ int Lines(std::int64_t count)
 
 } // namespace
 
-void ChangeLog::Before()
+void ChangeLog::Before(std::int64_t position, std::int64_t length, bool deletion)
 {
-    lengthBefore_ = text_.Length();
-    countBefore_ = text_.LineCount();
+    Settle();
+    pending_ = {position, length, deletion, text_.Length(), text_.LineCount()};
 }
 
-ChangeLog::Span ChangeLog::After(std::int64_t position, std::int64_t length, bool deletion)
+void ChangeLog::Settle()
 {
-    // The length is what the text grew or shrank by, and the gap buffer
-    // leaves its gap just after what was inserted, or where text was deleted.
+    if (!pending_)
+        return;
+    const Pending was = *pending_;
+    pending_.reset();
+    // The gap buffer leaves its gap just after what was inserted, or where
+    // text was deleted.
     const std::int64_t lengthNow = text_.Length();
     const std::int64_t countNow = text_.LineCount();
-    const std::int64_t changed = deletion ? lengthBefore_ - lengthNow : lengthNow - lengthBefore_;
-    const std::int64_t at = deletion ? text_.Gap() : text_.Gap() - changed;
-    const std::int64_t firstLine = text_.LineOf(std::max<std::int64_t>(at, 0));
-    const std::int64_t lastLine = deletion ? firstLine : text_.LineOf(at + changed);
-    // One more line on each side, so that a line break joined to or parted
-    // from its neighbour is never missed.
-    const std::int64_t first = std::max<std::int64_t>(0, firstLine - 1);
-    const std::int64_t added = std::min(countNow, lastLine + 2) - first;
-    const std::int64_t removed = added - (countNow - countBefore_);
-    if (changed < 0 || at < 0 || at + (deletion ? 0 : changed) > lengthNow ||
-        !SameLow32(at, position) || !SameLow32(changed, length) || removed < 0 ||
-        first + removed > countBefore_) {
-        Record({0, Lines(countBefore_), Lines(countNow)});
-        return {0, -1};
+    const std::int64_t changed =
+        was.deletion ? was.lengthBefore - lengthNow : lengthNow - was.lengthBefore;
+    const std::int64_t at = was.deletion ? text_.Gap() : text_.Gap() - changed;
+    TLinesChange change{0, Lines(was.countBefore), Lines(countNow)};
+    if (changed >= 0 && at >= 0 && at + (was.deletion ? 0 : changed) <= lengthNow &&
+        SameLow32(at, was.position) && SameLow32(changed, was.length)) {
+        const std::int64_t firstLine = text_.LineOf(at);
+        const std::int64_t lastLine = was.deletion ? firstLine : text_.LineOf(at + changed);
+        // One more line on each side, so that a line break joined to or parted
+        // from its neighbour is never missed.
+        const std::int64_t first = std::max<std::int64_t>(0, firstLine - 1);
+        const std::int64_t added = std::min(countNow, lastLine + 2) - first;
+        const std::int64_t removed = added - (countNow - was.countBefore);
+        if (removed >= 0 && first + removed <= was.countBefore)
+            change = {Lines(first), Lines(removed), Lines(added)};
     }
-    Record({Lines(first), Lines(removed), Lines(added)});
-    return {at, changed};
+    Record(change);
+    if (settled_)
+        settled_(change);
 }
 
 void ChangeLog::Replaced(std::int64_t oldLineCount, int load)
 {
+    pending_.reset();
     Record({0, Lines(oldLineCount), Lines(text_.LineCount()), load});
 }
 

@@ -5,6 +5,8 @@
 #include "loadtap.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -25,35 +27,44 @@ public:
 class ChangeLog
 {
 public:
-    explicit ChangeLog(const TextLines& text) : text_(text) {}
+    // `settled` hears of each edit once its lines are known.
+    using Settled = std::function<void(const TLinesChange&)>;
+    ChangeLog(const TextLines& text, Settled settled) : text_(text), settled_(std::move(settled)) {}
 
-    // The text is about to change.
-    void Before();
-
-    struct Span
-    {
-        std::int64_t position;
-        std::int64_t length;
-    };
-    // It changed at `position` by `length` bytes, both known only to their
-    // low 32 bits (the text box's notice passes them as int). Gives them whole;
-    // a length of -1 where they could not be told, and the whole text is
-    // then taken as changed.
-    Span After(std::int64_t position, std::int64_t length, bool deletion);
+    // The text is about to change at `position` by `length` bytes, both known
+    // only to their low 32 bits (the text box's notice passes them as int).
+    // The change is settled at the next one, or when taken: its whole
+    // position is then where the gap stands, and its length what the text's
+    // changed by. Where they disagree with the notice, as where something
+    // moved the gap, the whole text is taken as changed.
+    void Before(std::int64_t position, std::int64_t length, bool deletion);
+    void Settle();
 
     // The whole text was replaced; it had `oldLineCount` lines.
     void Replaced(std::int64_t oldLineCount, int load);
 
     // The changes since the last call, in the order made; a change may be
     // reported wider than it was.
-    std::vector<TLinesChange> Take() { return std::exchange(changes_, {}); }
+    std::vector<TLinesChange> Take()
+    {
+        Settle();
+        return std::exchange(changes_, {});
+    }
 
 private:
     void Record(TLinesChange change);
 
     const TextLines& text_;
-    std::int64_t lengthBefore_ = 0;
-    std::int64_t countBefore_ = 0;
+    const Settled settled_;
+    struct Pending
+    {
+        std::int64_t position;
+        std::int64_t length;
+        bool deletion;
+        std::int64_t lengthBefore;
+        std::int64_t countBefore;
+    };
+    std::optional<Pending> pending_;
     // The line count before the changes not yet taken.
     std::int64_t countBeforeChanges_ = 0;
     std::vector<TLinesChange> changes_;
