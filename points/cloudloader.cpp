@@ -177,7 +177,9 @@ void CloudLoader::Gather()
     std::size_t total = 0;
     for (const std::vector<float>& piece : converted_)
         total += piece.size();
-    lines_.vertices.reserve(total);
+    // And one point more: the text box counts a line after a last break,
+    // which the kept points hold a place for.
+    lines_.vertices.reserve(total + 3);
     for (std::vector<float>& piece : converted_) {
         lines_.vertices.insert(lines_.vertices.end(), piece.begin(), piece.end());
         std::vector<float>().swap(piece);

@@ -33,7 +33,8 @@ public:
     void Take(std::string_view piece) override;
     void Finish(int load) override;
 
-    // The lines of load `load` as converted, holding no more than they need;
+    // The lines of load `load` as converted, holding no more than they need
+    // and a place for an empty last line;
     // once, and only when all went well.
     std::optional<ConvertedLines> Result(int load);
 
