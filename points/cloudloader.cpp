@@ -12,11 +12,10 @@ constexpr std::size_t kPiecesAhead = 4;
 // it and the lines after it are left to be converted where they lie in the
 // text box, as edited lines are.
 constexpr std::size_t kLongestJoined = 1 << 20;
-// The converted points are kept in pieces that grow to this many; larger
-// ones are allocated and freed apart from the heap, so they go back to the
-// system as soon as they are copied out.
-constexpr std::size_t kFewestInPiece = 1 << 12;
-constexpr std::size_t kMostInPiece = 1 << 22;
+// The converted points are kept in pieces of this many, of a size that
+// glibc always maps apart from its heap (over 32 MB) and gives back to the
+// system as soon as it is freed: gathering them costs a piece at most.
+constexpr std::size_t kInPiece = 3 << 20;
 
 } // namespace
 
@@ -194,13 +193,8 @@ void CloudLoader::Convert(std::string_view bytes, bool last)
     const auto convert = [this](std::string_view line) {
         float point[3];
         if (ConvertLine(line, scratch_, separator_, point)) {
-            if (converted_.empty() || converted_.back().size() == converted_.back().capacity()) {
-                const std::size_t points =
-                    converted_.empty()
-                        ? kFewestInPiece
-                        : std::min(converted_.back().capacity() / 3 * 2, kMostInPiece);
-                converted_.emplace_back().reserve(points * 3);
-            }
+            if (converted_.empty() || converted_.back().size() == kInPiece * 3)
+                converted_.emplace_back().reserve(kInPiece * 3);
             converted_.back().insert(converted_.back().end(), point, point + 3);
             return true;
         }
