@@ -29,8 +29,7 @@ void* operator new(std::size_t size)
 
 void operator delete(void* p) noexcept
 {
-    if (p)
-        gLiveBytes -= malloc_usable_size(p);
+    gLiveBytes -= malloc_usable_size(p);
     std::free(p);
 }
 
