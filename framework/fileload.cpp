@@ -58,7 +58,7 @@ FileLoad::FileLoad(QWidget& owner, TLoadTap* tap) : owner_(owner), tap_(tap) {}
 FileLoad::~FileLoad()
 {
     if (tap_ && tapStarted_)
-        tap_->Finish(0);
+        tap_->Finish(false);
 }
 
 bool FileLoad::Read(const AnsiString& fileName)
@@ -86,7 +86,7 @@ bool FileLoad::Read(const AnsiString& fileName)
                 // Counted to the end, for the message, holding nothing.
                 filler_.reset();
                 if (tap_ && tapStarted_)
-                    tap_->Finish(0);
+                    tap_->Finish(false);
                 tap_ = nullptr;
             }
             if (filler_) {
@@ -114,9 +114,11 @@ const std::vector<long>& FileLoad::Marks() const
     return filler_->Marks();
 }
 
-void FileLoad::Adopted(int load)
+std::any FileLoad::Adopted()
 {
+    std::any made;
     if (tap_ && tapStarted_)
-        tap_->Finish(load);
+        made = tap_->Finish(true);
     tap_ = nullptr;
+    return made;
 }

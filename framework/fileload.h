@@ -29,8 +29,8 @@ public:
     long Document() const;
     const std::vector<long>& Marks() const;
 
-    // The text is in place as load number `load`.
-    void Adopted(int load);
+    // The text is about to take the text box's place: what the tap made of it.
+    std::any Adopted();
 
 private:
     class Filler;

@@ -108,7 +108,7 @@ std::vector<TLinesChange> TStrings::TakeChanges()
     return log_.Take();
 }
 
-void TStrings::Adopt(long document, const std::vector<long>& marks, int load)
+void TStrings::Adopt(long document, const std::vector<long>& marks, std::any loaded)
 {
     log_.Settle();
     const std::int64_t before = text_.LineCount();
@@ -120,7 +120,7 @@ void TStrings::Adopt(long document, const std::vector<long>& marks, int load)
     Send(memo_, S::SCI_EMPTYUNDOBUFFER);
     Send(memo_, S::SCI_SETSAVEPOINT);
     memo_.longLines_->NewText(marks);
-    log_.Replaced(before, load);
+    log_.Replaced(before, std::move(loaded));
     NoteEdit();
 }
 
@@ -130,8 +130,8 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
     if (!load.Read(fileName))
         return false;
     // The tap's work is done before the text is in place and any edit can follow.
-    load.Adopted(++loads_);
-    Adopt(load.Document(), load.Marks(), loads_);
+    std::any loaded = load.Adopted();
+    Adopt(load.Document(), load.Marks(), std::move(loaded));
     return true;
 }
 

@@ -48,7 +48,7 @@ public:
 private:
     friend class TMemo;
     // Puts a filled document in the text's place.
-    void Adopt(long document, const std::vector<long>& marks, int load);
+    void Adopt(long document, const std::vector<long>& marks, std::any loaded);
 
     // The text box's text as the change log sees it.
     class Text : public TextLines
@@ -68,7 +68,6 @@ private:
     Text text_;
     mutable ChangeLog log_;
     TLoadTap* tap_ = nullptr;
-    int loads_ = 0;
 };
 
 class TMemo : public QsciScintilla

@@ -74,6 +74,16 @@ void CloudCache::Install(ConvertedLines lines, int lineCount)
     ++version_;
 }
 
+void CloudCache::Apply(std::vector<TLinesChange> changes)
+{
+    for (TLinesChange& change : changes) {
+        if (auto* loaded = std::any_cast<ConvertedLines>(&change.loaded))
+            Install(std::move(*loaded), change.added);
+        else
+            Replace(change.first, change.removed, change.added);
+    }
+}
+
 CloudCache::Progress CloudCache::Update(int lineCount, int count, const LinesIn& linesIn,
                                         char decimalSeparator, int budget)
 {

@@ -66,44 +66,27 @@ void CloudLoader::Take(std::string_view piece)
     changed_.notify_all();
 }
 
-void CloudLoader::Finish(int load)
+std::any CloudLoader::Finish(bool complete)
 {
     if (!active_)
-        return;
+        return {};
     active_ = false;
     if (threaded_) {
         {
             const std::lock_guard lock(mutex_);
             ended_ = true;
-            dropped_ = load == 0;
+            dropped_ = !complete;
             changed_.notify_all();
         }
         worker_.join();
-    } else if (load != 0) {
+    } else if (complete) {
         Complete();
     }
-    result_.reset();
-    load_ = load;
-    if (load != 0 && !failed_ && !gaveUp_)
-        result_ = std::move(lines_);
+    std::any made;
+    if (complete && !failed_ && !gaveUp_)
+        made = std::move(lines_);
     Drop();
-}
-
-std::optional<ConvertedLines> CloudLoader::Result(int load)
-{
-    if (load != load_ || !result_)
-        return std::nullopt;
-    return std::exchange(result_, std::nullopt);
-}
-
-void CloudLoader::Apply(const std::vector<TLinesChange>& changes, CloudCache& cache)
-{
-    for (const TLinesChange& change : changes) {
-        if (auto loaded = Result(change.load))
-            cache.Install(std::move(*loaded), change.added);
-        else
-            cache.Replace(change.first, change.removed, change.added);
-    }
+    return made;
 }
 
 void CloudLoader::Stop()

@@ -9,7 +9,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 class CloudLoader : public TLoadTap
@@ -31,16 +30,10 @@ public:
 
     void Start(std::uint64_t size) override;
     void Take(std::string_view piece) override;
-    void Finish(int load) override;
-
-    // The lines of load `load` as converted, holding no more than they need
-    // and a place for an empty last line;
-    // once, and only when all went well.
-    std::optional<ConvertedLines> Result(int load);
-
-    // Brings `cache` in step with the text's `changes`: a load's lines as
-    // converted here, an edit's lines to be converted again.
-    void Apply(const std::vector<TLinesChange>& changes, CloudCache& cache);
+    // Complete, and where all went well: the lines as converted
+    // (ConvertedLines), holding no more than they need and a place for an
+    // empty last line.
+    std::any Finish(bool complete) override;
 
 private:
     void Work();
@@ -77,7 +70,4 @@ private:
     bool stopped_ = false;   // a line that is no point was met
     bool failed_ = false;    // out of memory: convert as edits are
     TStringList scratch_;
-    // Kept for `Result`.
-    std::optional<ConvertedLines> result_;
-    int load_ = 0;
 };

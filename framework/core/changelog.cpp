@@ -58,17 +58,17 @@ void ChangeLog::Settle()
         settled_(change);
 }
 
-void ChangeLog::Replaced(std::int64_t oldLineCount, int load)
+void ChangeLog::Replaced(std::int64_t oldLineCount, std::any loaded)
 {
     pending_.reset();
-    Record({0, Lines(oldLineCount), Lines(text_.LineCount()), load});
+    Record({0, Lines(oldLineCount), Lines(text_.LineCount()), std::move(loaded)});
 }
 
 void ChangeLog::Record(TLinesChange change)
 {
     if (changes_.empty())
         countBeforeChanges_ = text_.LineCount() - change.added + change.removed;
-    changes_.push_back(change);
+    changes_.push_back(std::move(change));
     if (changes_.size() > kChangesKept)
         changes_ = {{0, Lines(countBeforeChanges_), Lines(text_.LineCount())}};
 }

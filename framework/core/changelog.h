@@ -4,6 +4,7 @@
 
 #include "loadtap.h"
 
+#include <any>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -40,8 +41,8 @@ public:
     void Before(std::int64_t position, std::int64_t length, bool deletion);
     void Settle();
 
-    // The whole text was replaced; it had `oldLineCount` lines.
-    void Replaced(std::int64_t oldLineCount, int load);
+    // The whole text was replaced by a load; it had `oldLineCount` lines.
+    void Replaced(std::int64_t oldLineCount, std::any loaded);
 
     // The changes since the last call, in the order made; a change may be
     // reported wider than it was.

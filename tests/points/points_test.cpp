@@ -169,9 +169,9 @@ TEST(CloudLoader, ConvertsTheLinesOfAnyTwoPiecesAsOnePassDoesWithOrWithoutAThrea
                 loader.Start(text.size());
                 loader.Take(std::string_view(text).substr(0, cut));
                 loader.Take(std::string_view(text).substr(cut));
-                loader.Finish(1);
-                const auto lines = loader.Result(1);
-                ASSERT_TRUE(lines && !loader.Result(1)) << "given once";
+                const std::any made = loader.Finish(true);
+                const auto* lines = std::any_cast<ConvertedLines>(&made);
+                ASSERT_TRUE(lines);
                 EXPECT_EQ(lines->vertices.capacity(), lines->vertices.size() + 3);
                 std::string got;
                 for (std::size_t i = 0; i < lines->vertices.size(); ++i)
@@ -185,7 +185,7 @@ TEST(CloudLoader, ConvertsTheLinesOfAnyTwoPiecesAsOnePassDoesWithOrWithoutAThrea
 
 TEST(CloudLoader, HoldsNothingOfALoadCancelledOrFailed)
 {
-    // A million points in 4 MB pieces, as a file comes in.
+    // A million points in four pieces, as a file comes in.
     std::string piece;
     for (int i = 0; i < 250000; ++i)
         piece += "1 2 3\n";
@@ -195,8 +195,7 @@ TEST(CloudLoader, HoldsNothingOfALoadCancelledOrFailed)
         loader.Start(4 * piece.size());
         for (int i = 0; i < 4; ++i)
             loader.Take(piece);
-        loader.Finish(0);
-        EXPECT_FALSE(loader.Result(0));
+        EXPECT_FALSE(loader.Finish(false).has_value());
         // The scratch list of the last line converted may stay.
         EXPECT_LT(gLiveBytes - before, 4096u);
     }
