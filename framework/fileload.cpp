@@ -49,10 +49,10 @@ public:
 
 private:
     QsciScintillaBase editor_;
-    TLongLines::Marker marker_;
+    LongLines::Marker marker_;
 };
 
-FileLoad::FileLoad(QWidget& owner, TLoadTap* tap) : owner_(owner), tap_(tap) {}
+FileLoad::FileLoad(QWidget& owner, LoadTap* tap) : owner_(owner), tap_(tap) {}
 
 // Tells the tap how the load ended, also when it ended by an exception.
 FileLoad::~FileLoad()

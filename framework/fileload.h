@@ -15,7 +15,7 @@ class FileLoad
 {
 public:
     // Shows its progress over `owner`; hands the text to `tap` as it comes in.
-    FileLoad(QWidget& owner, TLoadTap* tap);
+    FileLoad(QWidget& owner, LoadTap* tap);
     ~FileLoad();
     FileLoad(const FileLoad&) = delete;
     FileLoad& operator=(const FileLoad&) = delete;
@@ -35,7 +35,7 @@ public:
 private:
     class Filler;
     QWidget& owner_;
-    TLoadTap* tap_;
+    LoadTap* tap_;
     bool tapStarted_ = false;
     std::unique_ptr<Filler> filler_;
 };

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-class TLongLines : public QObject
+class LongLines : public QObject
 {
     Q_OBJECT
 
@@ -26,7 +26,7 @@ public:
     // Keeps the caret, the pointer, the paints and the input method of
     // `editor` out of its long lines from now on. `settle` has the changes
     // made so far told to `Changed`.
-    TLongLines(QsciScintilla& editor, std::function<void()> settle);
+    LongLines(QsciScintilla& editor, std::function<void()> settle);
 
     // Finds, in a text given piece by piece, positions of which every line
     // longer than kLongest holds one, CR breaks included.
@@ -47,7 +47,7 @@ public:
     // The text is about to change; the lines it touches are looked at
     // before the next paint, once told to `Changed`.
     void Changing();
-    void Changed(const TLinesChange& change);
+    void Changed(const LinesChange& change);
     // Pastes `bytes` where they hold a long line, hiding it before the caret
     // is shown outside it; false where an ordinary paste will do.
     bool Paste(const QByteArray& bytes, bool rectangular);

@@ -36,7 +36,7 @@ QAccessibleInterface* PlainTextBoxAccessible(const QString& /*className*/, QObje
 
 TStrings::TStrings(TMemo& memo)
     : memo_(memo), text_(memo),
-      log_(text_, [this](const TLinesChange& change) { memo_.longLines_->Changed(change); })
+      log_(text_, [this](const LinesChange& change) { memo_.longLines_->Changed(change); })
 {
 }
 
@@ -103,7 +103,7 @@ std::string_view TStrings::Range(int begin, int end) const
     return {bytes, static_cast<std::size_t>(stop - start)};
 }
 
-std::vector<TLinesChange> TStrings::TakeChanges()
+std::vector<LinesChange> TStrings::TakeChanges()
 {
     return log_.Take();
 }
@@ -151,7 +151,7 @@ TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*t
     SendScintilla(SCI_SETHSCROLLBAR, 1);
     SendScintilla(SCI_SETVSCROLLBAR, 1);
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1);
-    longLines_ = new TLongLines(*this, [this] { lines_.log_.Settle(); });
+    longLines_ = new LongLines(*this, [this] { lines_.log_.Settle(); });
     // Told before each change only: QScintilla answers an after-change notice
     // with a count of the characters up to the change, for accessibility,
     // which at the end of a text of 360 MB is 2.4 s an edit. The change is

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-class TLongLines;
+class LongLines;
 class TMemo;
 
 // The text box's text as a list of lines, each without its line break. A
@@ -40,10 +40,10 @@ public:
 
     // The changes since the last call, in text lines and in the order made;
     // a change may be reported wider than it was.
-    std::vector<TLinesChange> TakeChanges();
+    std::vector<LinesChange> TakeChanges();
 
     // Given every load's text as it comes in, from now on (none with null).
-    void SetLoadTap(TLoadTap* tap) { tap_ = tap; }
+    void SetLoadTap(LoadTap* tap) { tap_ = tap; }
 
 private:
     friend class TMemo;
@@ -67,7 +67,7 @@ private:
     TMemo& memo_;
     Text text_;
     mutable ChangeLog log_;
-    TLoadTap* tap_ = nullptr;
+    LoadTap* tap_ = nullptr;
 };
 
 class TMemo : public QsciScintilla
@@ -88,5 +88,5 @@ private:
     void OnModified(int position, int modificationType, int length);
 
     TStrings lines_;
-    TLongLines* longLines_;
+    LongLines* longLines_;
 };

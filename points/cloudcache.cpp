@@ -74,9 +74,9 @@ void CloudCache::Install(ConvertedLines lines, int lineCount)
     ++version_;
 }
 
-void CloudCache::Apply(std::vector<TLinesChange> changes)
+void CloudCache::Apply(std::vector<LinesChange> changes)
 {
-    for (TLinesChange& change : changes) {
+    for (LinesChange& change : changes) {
         if (auto* loaded = std::any_cast<ConvertedLines>(&change.loaded))
             Install(std::move(*loaded), change.added);
         else

@@ -36,7 +36,7 @@ public:
 
     // In step with the text's `changes`: a load's lines as its loader
     // converted them, where it did, and an edit's to be converted again.
-    void Apply(std::vector<TLinesChange> changes);
+    void Apply(std::vector<LinesChange> changes);
 
     // The bytes of lines [begin, end), each with its line break (CR LF, CR
     // or LF), end to end as in the text.

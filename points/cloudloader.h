@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-class CloudLoader : public TLoadTap
+class CloudLoader : public LoadTap
 {
 public:
     // Starts a thread that runs `work`; raises std::system_error where it

@@ -40,7 +40,7 @@ void ChangeLog::Settle()
     const std::int64_t changed =
         was.deletion ? was.lengthBefore - lengthNow : lengthNow - was.lengthBefore;
     const std::int64_t at = was.deletion ? text_.Gap() : text_.Gap() - changed;
-    TLinesChange change{0, Lines(was.countBefore), Lines(countNow)};
+    LinesChange change{0, Lines(was.countBefore), Lines(countNow)};
     if (changed >= 0 && at >= 0 && at + (was.deletion ? 0 : changed) <= lengthNow &&
         SameLow32(at, was.position) && SameLow32(changed, was.length)) {
         const std::int64_t firstLine = text_.LineOf(at);
@@ -64,7 +64,7 @@ void ChangeLog::Replaced(std::int64_t oldLineCount, std::any loaded)
     Record({0, Lines(oldLineCount), Lines(text_.LineCount()), std::move(loaded)});
 }
 
-void ChangeLog::Record(TLinesChange change)
+void ChangeLog::Record(LinesChange change)
 {
     if (changes_.empty())
         countBeforeChanges_ = text_.LineCount() - change.added + change.removed;

@@ -29,7 +29,7 @@ class ChangeLog
 {
 public:
     // `settled` hears of each edit once its lines are known.
-    using Settled = std::function<void(const TLinesChange&)>;
+    using Settled = std::function<void(const LinesChange&)>;
     ChangeLog(const TextLines& text, Settled settled) : text_(text), settled_(std::move(settled)) {}
 
     // The text is about to change at `position` by `length` bytes, both known
@@ -46,14 +46,14 @@ public:
 
     // The changes since the last call, in the order made; a change may be
     // reported wider than it was.
-    std::vector<TLinesChange> Take()
+    std::vector<LinesChange> Take()
     {
         Settle();
         return std::exchange(changes_, {});
     }
 
 private:
-    void Record(TLinesChange change);
+    void Record(LinesChange change);
 
     const TextLines& text_;
     const Settled settled_;
@@ -68,5 +68,5 @@ private:
     std::optional<Pending> pending_;
     // The line count before the changes not yet taken.
     std::int64_t countBeforeChanges_ = 0;
-    std::vector<TLinesChange> changes_;
+    std::vector<LinesChange> changes_;
 };

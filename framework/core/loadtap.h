@@ -8,7 +8,7 @@
 
 // Text lines [first, first + removed) became `added` lines. A load that put
 // the whole text in place brings what its tap made of it, if anything.
-struct TLinesChange
+struct LinesChange
 {
     int first;
     int removed;
@@ -16,10 +16,10 @@ struct TLinesChange
     std::any loaded = {};
 };
 
-class TLoadTap
+class LoadTap
 {
 public:
-    virtual ~TLoadTap() = default;
+    virtual ~LoadTap() = default;
 
     // A load of `size` bytes (as the file said when opened) begins.
     virtual void Start(std::uint64_t size) = 0;

@@ -53,7 +53,7 @@ TEST(ChangeLog, MarksTheLinesOfAnEditAnywhereInATextOfAnySize)
         std::int64_t at, length;
         bool deletion;
         std::vector<std::int64_t> lfs;
-        TLinesChange change;
+        LinesChange change;
         bool gapMoved = false; // as by a read in place: the whole text counts as changed
     } rows[] = {
         {"a line typed before 2 GB", 10, 6, false, {5}, {0, 2, 3}},
