@@ -2,7 +2,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 # make test also fuzzes the line parse for this long, then runs the unit and
-# GUI tests again built with the sanitizers (SANITIZE=0 leaves that out).
+# GUI tests again built with the sanitizers, and the loader's under ThreadSanitizer
+# (SANITIZE=0 leaves that out).
 FUZZ_SECONDS ?= 60
 SANITIZE ?= 1
 
@@ -46,6 +47,7 @@ fuzz: setup
 
 sanitize: setup
 	@JOBS=$(JOBS) scripts/sanitize.sh $(BUILD)-asan
+	@JOBS=$(JOBS) scripts/sanitize-threads.sh $(BUILD)-tsan
 
 # Ten minutes of frames and edits on the real program, watching its memory.
 soak: build
@@ -57,7 +59,7 @@ bench: setup
 	@scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan
 
 # Installing and packaging use a Release build of the program alone.
 RELEASE ?= build-release

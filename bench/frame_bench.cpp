@@ -222,6 +222,19 @@ int main(int argc, char** argv)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
+    // Committed after the load: resident, and taken by the process whether
+    // touched or not (what a strict overcommit counts).
+    std::string residentMb, dataMb;
+    {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            const auto mb = [&] { return std::to_string(std::stol(line.substr(7)) / 1024); };
+            if (line.rfind("VmRSS:", 0) == 0)
+                residentMb = mb();
+            if (line.rfind("VmData:", 0) == 0)
+                dataMb = mb();
+        }
+    }
     const double oneDraw = OneDraw(argv[1]);
 
     // Frames of a scene that does not change.
@@ -271,6 +284,21 @@ int main(int argc, char** argv)
                    static_cast<std::streamsize>(picture.size()));
     }
 
+    // The marker's line edited, at the end of the text: the marker goes once
+    // the edited line's point is on screen (a minute at most).
+    double editMs = -1;
+    {
+        TMemo& memo = *control_Form->Memo1;
+        const long from = memo.SendScintilla(TMemo::SCI_POSITIONFROMLINE, lines - 1);
+        const long to = memo.SendScintilla(TMemo::SCI_GETLINEENDPOSITION, lines - 1);
+        const auto start = Clock::now();
+        memo.SendScintilla(TMemo::SCI_SETSEL, static_cast<unsigned long>(from), to);
+        memo.SendScintilla(TMemo::SCI_REPLACESEL, 0UL, "0 0 0");
+        RunUntil([&] { return !idle.marker || Ms(Clock::now() - start) > 60000; });
+        if (!idle.marker)
+            editMs = Ms(Clock::now() - start);
+    }
+
     const std::string n = std::to_string(lines);
     std::printf("fill_text_box_%s_lines: %.0f ms\n", n.c_str(), fill);
     std::printf("load_converting_%s_lines: %.0f ms\n", n.c_str(), load);
@@ -285,7 +313,10 @@ int main(int argc, char** argv)
     std::printf("longest_idle_call_while_drawing_%s_lines: %.1f ms\n", n.c_str(), longest);
     std::printf("unchanged_frame_%s_lines: %.2f ms\n", n.c_str(), unchanged);
     std::printf("key_to_paint_while_drawing_%s_lines: %.1f ms\n", n.c_str(), keyMs);
+    std::printf("edit_at_end_to_screen_%s_lines: %.0f ms (-1: never)\n", n.c_str(), editMs);
     std::printf("peak_memory_%s_lines: %.0f MB\n", n.c_str(), peakMb);
+    std::printf("resident_after_load_%s_lines: %s MB\n", n.c_str(), residentMb.c_str());
+    std::printf("data_after_load_%s_lines: %s MB\n", n.c_str(), dataMb.c_str());
     Application->DestroyForms();
     return 0;
 }

@@ -17,11 +17,6 @@ namespace {
 
 constexpr const char* kNoMemory = "There is not enough memory to load it.";
 
-[[noreturn]] void Fail(const std::string& path, const std::string& reason)
-{
-    throw Exception("Cannot open file \"" + path + "\". " + reason);
-}
-
 class FileDescriptor
 {
 public:
@@ -47,13 +42,18 @@ bool Hand(const TakePiece& take, const std::string& path, std::string_view piece
     try {
         return take(piece, done, size);
     } catch (const std::bad_alloc&) {
-        Fail(path, kNoMemory);
+        FailToOpen(path, kNoMemory);
     } catch (const std::length_error&) {
-        Fail(path, kNoMemory);
+        FailToOpen(path, kNoMemory);
     }
 }
 
 } // namespace
+
+void FailToOpen(const std::string& path, const std::string& reason)
+{
+    throw Exception("Cannot open file \"" + path + "\". " + reason);
+}
 
 bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePiece& take)
 {
@@ -61,16 +61,16 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
     // the type check turns it away.
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0)
-        Fail(path, std::strerror(errno));
+        FailToOpen(path, std::strerror(errno));
     struct stat info
     {
     };
     if (::fstat(file.get(), &info) != 0)
-        Fail(path, std::strerror(errno));
+        FailToOpen(path, std::strerror(errno));
     if (S_ISDIR(info.st_mode))
-        Fail(path, std::strerror(EISDIR));
+        FailToOpen(path, std::strerror(EISDIR));
     if (!S_ISREG(info.st_mode))
-        Fail(path, "It is not a regular file.");
+        FailToOpen(path, "It is not a regular file.");
 
     const auto size = static_cast<std::uint64_t>(info.st_size);
     // All of it is held in memory, so more than the machine has, swap
@@ -80,14 +80,14 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
     };
     if (::sysinfo(&machine) == 0 &&
         size / std::max<std::uint64_t>(machine.mem_unit, 1) > machine.totalram + machine.totalswap)
-        Fail(path, kNoMemory);
+        FailToOpen(path, kNoMemory);
     if (!Hand(take, path, {}, 0, size))
         return false;
     std::unique_ptr<char[]> piece;
     try {
         piece.reset(new char[pieceSize]);
     } catch (const std::bad_alloc&) {
-        Fail(path, kNoMemory);
+        FailToOpen(path, kNoMemory);
     }
     std::uint64_t done = 0;
     // The file may grow or shrink while it is read: read on to its end.
@@ -96,7 +96,7 @@ bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePi
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            Fail(path, std::strerror(errno));
+            FailToOpen(path, std::strerror(errno));
         }
         if (got == 0)
             return true;

@@ -13,6 +13,9 @@
 using TakePiece =
     std::function<bool(std::string_view piece, std::uint64_t done, std::uint64_t size)>;
 
+// Raises the Exception of a file that cannot be opened, with the reason.
+[[noreturn]] void FailToOpen(const std::string& path, const std::string& reason);
+
 // Reads a regular file piece by piece to its end, also where that is not
 // where its size said. A file that cannot be read raises an Exception naming
 // the path and the reason. False when `take` stopped it.

@@ -28,36 +28,36 @@ std::string NoteFor(long bytes)
 
 } // namespace
 
-TLongLines::TLongLines(QsciScintilla& editor)
-    : QObject(&editor), editor_(editor), viewport_(editor.viewport())
+LongLines::LongLines(QsciScintilla& editor, std::function<void()> settle)
+    : QObject(&editor), editor_(editor), viewport_(editor.viewport()), settle_(std::move(settle))
 {
     Send(editor_, S::SCI_ANNOTATIONSETVISIBLE, S::ANNOTATION_STANDARD);
     editor_.installEventFilter(this);
     viewport_->installEventFilter(this);
 }
 
-long TLongLines::LineBytes(int line) const
+long LongLines::LineBytes(int line) const
 {
     return Send(editor_, S::SCI_GETLINEENDPOSITION, line) -
            Send(editor_, S::SCI_POSITIONFROMLINE, line);
 }
 
-int TLongLines::LineCount() const
+int LongLines::LineCount() const
 {
     return static_cast<int>(Send(editor_, S::SCI_GETLINECOUNT));
 }
 
-int TLongLines::LineOf(long position) const
+int LongLines::LineOf(long position) const
 {
     return static_cast<int>(Send(editor_, S::SCI_LINEFROMPOSITION, position));
 }
 
-bool TLongLines::LineShown(int line) const
+bool LongLines::LineShown(int line) const
 {
     return LineBytes(line) <= kLongest;
 }
 
-int TLongLines::FirstShownLine() const
+int LongLines::FirstShownLine() const
 {
     const int count = LineCount();
     int line = 0;
@@ -66,7 +66,7 @@ int TLongLines::FirstShownLine() const
     return line;
 }
 
-int TLongLines::LastShownLine() const
+int LongLines::LastShownLine() const
 {
     int line = LineCount() - 1;
     while (line > 0 && !LineShown(line))
@@ -74,7 +74,7 @@ int TLongLines::LastShownLine() const
     return line;
 }
 
-bool TLongLines::NoLineShown() const
+bool LongLines::NoLineShown() const
 {
     return !LineShown(FirstShownLine());
 }
@@ -83,7 +83,7 @@ bool TLongLines::NoLineShown() const
 // without LF, so that any longer line, CR breaks included, holds a mark.
 // Each window is searched from its end, which in ordinary text finds an LF
 // at once: a whole text costs a few thousand searches.
-void TLongLines::Marker::Take(std::string_view piece)
+void LongLines::Marker::Take(std::string_view piece)
 {
     constexpr long half = kLongest / 2;
     std::size_t at = 0;
@@ -101,7 +101,7 @@ void TLongLines::Marker::Take(std::string_view piece)
     position_ += static_cast<long>(piece.size());
 }
 
-void TLongLines::NewText(const std::vector<long>& marks)
+void LongLines::NewText(const std::vector<long>& marks)
 {
     int previous = -1;
     for (const long mark : marks) {
@@ -120,32 +120,38 @@ void TLongLines::NewText(const std::vector<long>& marks)
         Send(editor_, S::SCI_GOTOLINE, FirstShownLine());
 }
 
-void TLongLines::Changing(long position, long length, bool deletion)
+void LongLines::Changing()
 {
     // Looked at once the change is made, before the next paint (queued calls
-    // come before Qt's paint requests). Line numbers move with later edits,
-    // so the range grows rather than shifts; an insertion adds at most a line
-    // a byte.
-    const int line = LineOf(position);
-    const int reach = deletion ? 1 : static_cast<int>(std::min(length, 1L << 28)) + 1;
-    if (checkQueued_) {
-        checkFirst_ = std::min(checkFirst_, line - 1);
-        checkLast_ = std::min(std::max(checkLast_, line) + reach, 1 << 30);
+    // come before Qt's paint requests).
+    if (checkQueued_)
         return;
-    }
     checkQueued_ = true;
-    checkFirst_ = line - 1;
-    checkLast_ = line + reach;
     QMetaObject::invokeMethod(
         this,
         [this] {
             checkQueued_ = false;
-            CheckLines(checkFirst_, checkLast_);
+            settle_();
+            if (std::exchange(checkAny_, false))
+                CheckLines(checkFirst_, checkLast_);
         },
         Qt::QueuedConnection);
 }
 
-void TLongLines::CheckLines(int first, int last)
+void LongLines::Changed(const LinesChange& change)
+{
+    // Line numbers move with later edits, so the range grows rather than shifts.
+    const int last = change.first + change.added;
+    if (!std::exchange(checkAny_, true)) {
+        checkFirst_ = change.first - 1;
+        checkLast_ = last;
+        return;
+    }
+    checkFirst_ = std::min(checkFirst_, change.first - 1);
+    checkLast_ = std::max(checkLast_ + std::max(0, change.added - change.removed), last);
+}
+
+void LongLines::CheckLines(int first, int last)
 {
     first = std::max(first, 0);
     last = std::min(last, LineCount() - 1);
@@ -159,7 +165,7 @@ void TLongLines::CheckLines(int first, int last)
 }
 
 // Scintilla never hides the first line; a long one is kept scrolled out.
-void TLongLines::KeepFirstLineOut()
+void LongLines::KeepFirstLineOut()
 {
     const bool out = !LineShown(0) && !NoLineShown();
     Send(editor_, S::SCI_SETENDATLASTLINE, out ? 0 : 1);
@@ -169,7 +175,7 @@ void TLongLines::KeepFirstLineOut()
 
 // A hidden line is noted under the shown line before it, or, at the top of
 // the text, under the first shown line.
-void TLongLines::NoteHiddenLines(int first, int last)
+void LongLines::NoteHiddenLines(int first, int last)
 {
     const int count = LineCount();
     first = std::max(first, 0);
@@ -204,7 +210,7 @@ void TLongLines::NoteHiddenLines(int first, int last)
     }
 }
 
-bool TLongLines::eventFilter(QObject* watched, QEvent* event)
+bool LongLines::eventFilter(QObject* watched, QEvent* event)
 {
     // Compared, not asked: the editor's parts are also watched while it goes.
     if (watched == viewport_) {
@@ -238,7 +244,7 @@ bool TLongLines::eventFilter(QObject* watched, QEvent* event)
     return false;
 }
 
-bool TLongLines::PaintNotesOnly()
+bool LongLines::PaintNotesOnly()
 {
     if (LineShown(0))
         return false;
@@ -265,7 +271,7 @@ bool TLongLines::PaintNotesOnly()
 // last row it takes the end of the text, which may be a long last line. The
 // pointer is kept to the rows of shown lines; nothing is handed on when no
 // line is shown.
-bool TLongLines::KeepPointerOnShownRows(QEvent* event)
+bool LongLines::KeepPointerOnShownRows(QEvent* event)
 {
     const int count = LineCount();
     if (LineShown(0) && LineShown(count - 1))
@@ -295,7 +301,7 @@ bool TLongLines::KeepPointerOnShownRows(QEvent* event)
 
 // Input methods ask for the caret's line and where the caret is, which for a
 // long line means converting or laying out all of it.
-bool TLongLines::AnswerInputMethod(QEvent* event)
+bool LongLines::AnswerInputMethod(QEvent* event)
 {
     if (LineShown(LineOf(Send(editor_, S::SCI_GETCURRENTPOS))))
         return false;
@@ -318,7 +324,7 @@ bool TLongLines::AnswerInputMethod(QEvent* event)
 // Scintilla does not pass over as it does hidden lines: refused, or sent to
 // the nearest shown place. With no line shown, the text can only be selected
 // whole and deleted.
-bool TLongLines::KeepCaretOut(const QKeyEvent& event)
+bool LongLines::KeepCaretOut(const QKeyEvent& event)
 {
     const int count = LineCount();
     const bool firstOut = !LineShown(0);
@@ -415,7 +421,7 @@ bool TLongLines::KeepCaretOut(const QKeyEvent& event)
 // of one before them, would join a hidden line and bring the caret into it.
 // The hidden lines are selected instead, so that the next key deletes them
 // whole.
-bool TLongLines::SelectHiddenLines(bool backwards)
+bool LongLines::SelectHiddenLines(bool backwards)
 {
     if (Send(editor_, S::SCI_GETSELECTIONEMPTY) == 0)
         return false;
@@ -444,7 +450,7 @@ bool TLongLines::SelectHiddenLines(bool backwards)
 
 // Scintilla's paste shows the caret at the end of the text pasted, laying its
 // line out, however long.
-bool TLongLines::Paste(const QByteArray& bytes, bool rectangular)
+bool LongLines::Paste(const QByteArray& bytes, bool rectangular)
 {
     if (rectangular || bytes.size() <= kLongest ||
         Send(editor_, S::SCI_SELECTIONISRECTANGLE) != 0 || Send(editor_, S::SCI_GETSELECTIONS) > 1)

@@ -6,13 +6,16 @@
 // caret and the pointer kept from them.
 #pragma once
 
+#include "loadtap.h"
+
 #include <QObject>
 #include <Qsci/qsciscintilla.h>
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
-class TLongLines : public QObject
+class LongLines : public QObject
 {
     Q_OBJECT
 
@@ -21,8 +24,9 @@ public:
     static constexpr long kLongest = 1 << 16;
 
     // Keeps the caret, the pointer, the paints and the input method of
-    // `editor` out of its long lines from now on.
-    explicit TLongLines(QsciScintilla& editor);
+    // `editor` out of its long lines from now on. `settle` has the changes
+    // made so far told to `Changed`.
+    LongLines(QsciScintilla& editor, std::function<void()> settle);
 
     // Finds, in a text given piece by piece, positions of which every line
     // longer than kLongest holds one, CR breaks included.
@@ -40,9 +44,10 @@ public:
 
     // The editor holds a new text, whose long lines each hold one of `marks`.
     void NewText(const std::vector<long>& marks);
-    // The text is about to change at `position`; the lines it touches are
-    // looked at before the next paint.
-    void Changing(long position, long length, bool deletion);
+    // The text is about to change; the lines it touches are looked at
+    // before the next paint, once told to `Changed`.
+    void Changing();
+    void Changed(const LinesChange& change);
     // Pastes `bytes` where they hold a long line, hiding it before the caret
     // is shown outside it; false where an ordinary paste will do.
     bool Paste(const QByteArray& bytes, bool rectangular);
@@ -69,7 +74,9 @@ private:
 
     QsciScintilla& editor_;
     QWidget* const viewport_;
+    const std::function<void()> settle_;
     bool checkQueued_ = false;
+    bool checkAny_ = false;
     int checkFirst_ = 0;
     int checkLast_ = 0;
 };

@@ -1,6 +1,6 @@
 #include "memo.h"
 
-#include "files.h"
+#include "fileload.h"
 #include "longlines.h"
 #include "report.h"
 #include "scintilla.h"
@@ -9,34 +9,14 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
-#include <QProgressDialog>
 
 namespace {
 
 using S = QsciScintillaBase;
 
-constexpr std::size_t kReadPiece = 4 << 20;
-constexpr int kProgressSteps = 1000;
-// Only a load that takes longer shows its progress.
-constexpr int kProgressAfterMs = 500;
-// Changes nobody has taken yet are summed up beyond this many.
-constexpr std::size_t kChangesKept = 4096;
-
 bool IsBreak(char c)
 {
     return c == '\n' || c == '\r';
-}
-
-// A document that keeps no styles, which would take a byte per character. A
-// large one counts its lines' positions in 64 bits, or they would wrap at 2 GB.
-void UseTextOnlyDocument(QsciScintillaBase& editor, bool large = false)
-{
-    const long document = Send(editor, S::SCI_CREATEDOCUMENT, 0,
-                               static_cast<long>(S::SC_DOCUMENTOPTION_STYLES_NONE |
-                                                 (large ? S::SC_DOCUMENTOPTION_TEXT_LARGE
-                                                        : S::SC_DOCUMENTOPTION_DEFAULT)));
-    Send(editor, S::SCI_SETDOCPOINTER, 0, document);
-    Send(editor, S::SCI_RELEASEDOCUMENT, 0, document);
 }
 
 // Qt makes a widget's accessible interface whenever one is asked for, with
@@ -52,43 +32,33 @@ QAccessibleInterface* PlainTextBoxAccessible(const QString& /*className*/, QObje
     return nullptr;
 }
 
-// A new text goes into a document of its own, filled by an editor that is
-// never shown, and takes the text box's place only once all of it is in: a
-// failed or cancelled fill leaves the text as it was, and the file's bytes are
-// never held twice.
-class Filler
-{
-public:
-    explicit Filler(std::size_t size)
-    {
-        // With room to grow by edits.
-        UseTextOnlyDocument(editor_, size > (1u << 30));
-        Send(editor_, S::SCI_SETUNDOCOLLECTION, 0);
-        // No change notices: QScintilla's cost a count from the start.
-        Send(editor_, S::SCI_SETMODEVENTMASK, 0);
-        // Room to edit in: a text box filled to the brim grows by copying
-        // the whole text at the first key typed.
-        Send(editor_, S::SCI_ALLOCATE,
-             static_cast<long>(size + std::min<std::size_t>(size / 16, 64 << 20) + (1 << 20)));
-    }
-
-    void Append(std::string_view piece)
-    {
-        if (piece.empty())
-            return;
-        Send(editor_, S::SCI_APPENDTEXT, piece.size(), reinterpret_cast<long>(piece.data()));
-        marker_.Take(piece);
-    }
-
-    long Document() const { return Send(editor_, S::SCI_GETDOCPOINTER); }
-    const std::vector<long>& Marks() const { return marker_.Marks(); }
-
-private:
-    QsciScintillaBase editor_;
-    TLongLines::Marker marker_;
-};
-
 } // namespace
+
+TStrings::TStrings(TMemo& memo)
+    : memo_(memo), text_(memo),
+      log_(text_, [this](const LinesChange& change) { memo_.longLines_->Changed(change); })
+{
+}
+
+std::int64_t TStrings::Text::Length() const
+{
+    return Send(editor_, S::SCI_GETLENGTH);
+}
+
+std::int64_t TStrings::Text::LineCount() const
+{
+    return Send(editor_, S::SCI_GETLINECOUNT);
+}
+
+std::int64_t TStrings::Text::LineOf(std::int64_t position) const
+{
+    return Send(editor_, S::SCI_LINEFROMPOSITION, position);
+}
+
+std::int64_t TStrings::Text::Gap() const
+{
+    return Send(editor_, S::SCI_GETGAPPOSITION);
+}
 
 int TStrings::Count() const
 {
@@ -104,6 +74,8 @@ std::string_view TStrings::View(int index) const
 {
     if (index < 0 || index >= Count())
         throw EStringListError::IndexOutOfBounds(index);
+    // A range pointer may move the gap, which tells the last change.
+    log_.Settle();
     const auto start = Send(memo_, S::SCI_POSITIONFROMLINE, index);
     const auto end = Send(memo_, S::SCI_GETLINEENDPOSITION, index);
     const auto* bytes =
@@ -118,6 +90,7 @@ int TStrings::TextLineCount() const
 
 std::string_view TStrings::Range(int begin, int end) const
 {
+    log_.Settle();
     const long start = Send(memo_, S::SCI_POSITIONFROMLINE, begin);
     const long stop = end < TextLineCount() ? Send(memo_, S::SCI_POSITIONFROMLINE, end)
                                             : Send(memo_, S::SCI_GETLENGTH);
@@ -130,47 +103,15 @@ std::string_view TStrings::Range(int begin, int end) const
     return {bytes, static_cast<std::size_t>(stop - start)};
 }
 
-std::vector<TLinesChange> TStrings::TakeChanges()
+std::vector<LinesChange> TStrings::TakeChanges()
 {
-    Settle();
-    return std::exchange(changes_, {});
+    return log_.Take();
 }
 
-void TStrings::Record(TLinesChange change)
+void TStrings::Adopt(long document, const std::vector<long>& marks, std::any loaded)
 {
-    if (changes_.empty())
-        countBeforeChanges_ = TextLineCount() - change.added + change.removed;
-    changes_.push_back(change);
-    if (changes_.size() > kChangesKept)
-        changes_ = {{0, countBeforeChanges_, TextLineCount()}};
-}
-
-void TStrings::BeforeChange(long position, long length, bool deletion)
-{
-    Settle();
-    // The change lies within these lines; one more on each side, so that a
-    // line break joined to or parted from its neighbour is never missed.
-    const auto lineOf = [this](long at) {
-        return static_cast<int>(Send(memo_, S::SCI_LINEFROMPOSITION, at));
-    };
-    const int oldCount = TextLineCount();
-    const int last = deletion ? lineOf(position + length) : lineOf(position);
-    pending_ = {std::max(0, lineOf(position) - 1), std::min(oldCount, last + 2), oldCount, true};
-}
-
-void TStrings::Settle()
-{
-    if (!pending_.active)
-        return;
-    pending_.active = false;
-    const int removed = pending_.end - pending_.first;
-    Record({pending_.first, removed, std::max(0, removed + TextLineCount() - pending_.oldCount)});
-}
-
-void TStrings::Adopt(long document, const std::vector<long>& marks, int load)
-{
-    Settle();
-    const int before = TextLineCount();
+    log_.Settle();
+    const std::int64_t before = text_.LineCount();
     // The text box takes its own hold of the document before the filler goes.
     Send(memo_, S::SCI_SETDOCPOINTER, 0, document);
     Send(memo_, S::SCI_SETUNDOCOLLECTION, 1);
@@ -179,79 +120,18 @@ void TStrings::Adopt(long document, const std::vector<long>& marks, int load)
     Send(memo_, S::SCI_EMPTYUNDOBUFFER);
     Send(memo_, S::SCI_SETSAVEPOINT);
     memo_.longLines_->NewText(marks);
-    Record({0, before, TextLineCount(), load});
+    log_.Replaced(before, std::move(loaded));
     NoteEdit();
 }
 
-namespace {
-
-// Tells the tap how a load ended, also when it ends by an exception.
-class Tapping
-{
-public:
-    explicit Tapping(TLoadTap* tap) : tap_(tap) {}
-    ~Tapping()
-    {
-        if (tap_ && started_)
-            tap_->Finish(0);
-    }
-    Tapping(const Tapping&) = delete;
-    Tapping& operator=(const Tapping&) = delete;
-
-    void Start(std::uint64_t size)
-    {
-        started_ = true;
-        if (tap_)
-            tap_->Start(size);
-    }
-    void Take(std::string_view piece)
-    {
-        if (tap_)
-            tap_->Take(piece);
-    }
-    // The text is in place as load number `load`.
-    void Adopted(int load)
-    {
-        if (tap_ && started_)
-            tap_->Finish(load);
-        tap_ = nullptr;
-    }
-
-private:
-    TLoadTap* tap_;
-    bool started_ = false;
-};
-
-} // namespace
-
 bool TStrings::LoadFromFile(const AnsiString& fileName)
 {
-    Tapping tapping(tap_);
-    std::unique_ptr<Filler> filler;
-    // It keeps the windows painting while the file comes in.
-    QProgressDialog progress(QStringLiteral("Opening ") + QString::fromLocal8Bit(fileName.c_str()),
-                             QStringLiteral("Cancel"), 0, kProgressSteps, &memo_);
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setMinimumDuration(kProgressAfterMs);
-    progress.setAutoReset(false);
-    const bool complete = ReadFilePieces(
-        fileName, kReadPiece, [&](std::string_view piece, std::uint64_t done, std::uint64_t size) {
-            if (!filler) {
-                filler = std::make_unique<Filler>(size);
-                tapping.Start(size);
-            }
-            tapping.Take(piece);
-            filler->Append(piece);
-            if (size > 0)
-                progress.setValue(
-                    static_cast<int>(std::min<std::uint64_t>(done, size) * kProgressSteps / size));
-            return !progress.wasCanceled();
-        });
-    if (!complete)
+    FileLoad load(memo_, tap_);
+    if (!load.Read(fileName))
         return false;
     // The tap's work is done before the text is in place and any edit can follow.
-    tapping.Adopted(++loads_);
-    Adopt(filler->Document(), filler->Marks(), loads_);
+    std::any loaded = load.Adopted();
+    Adopt(load.Document(), load.Marks(), std::move(loaded));
     return true;
 }
 
@@ -271,11 +151,11 @@ TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*t
     SendScintilla(SCI_SETHSCROLLBAR, 1);
     SendScintilla(SCI_SETVSCROLLBAR, 1);
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1);
-    longLines_ = new TLongLines(*this);
-    // Told before each change, and the change is settled at the next before
-    // or when taken. The after-change notices cost a count of the characters
-    // up to the change inside QScintilla (for accessibility), which on a
-    // large text is tens of milliseconds an edit.
+    longLines_ = new LongLines(*this, [this] { lines_.log_.Settle(); });
+    // Told before each change only: QScintilla answers an after-change notice
+    // with a count of the characters up to the change, for accessibility,
+    // which at the end of a text of 360 MB is 2.4 s an edit. The change is
+    // settled at the next notice or when taken.
     SendScintilla(SCI_SETMODEVENTMASK, SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE);
     connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int position, int type, const char*, int length, int, int, int, int, int, int) {
@@ -283,13 +163,12 @@ TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*t
             });
 }
 
-void TMemo::OnModified(long position, int modificationType, long length)
+void TMemo::OnModified(int position, int modificationType, int length)
 {
     if (!(modificationType & (SC_MOD_BEFOREINSERT | SC_MOD_BEFOREDELETE)))
         return;
-    const bool deletion = (modificationType & SC_MOD_BEFOREDELETE) != 0;
-    lines_.BeforeChange(position, length, deletion);
-    longLines_->Changing(position, length, deletion);
+    lines_.log_.Before(position, length, (modificationType & SC_MOD_BEFOREDELETE) != 0);
+    longLines_->Changing();
     NoteEdit();
 }
 

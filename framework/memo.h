@@ -1,6 +1,7 @@
 // The text box and the list of its lines.
 #pragma once
 
+#include "changelog.h"
 #include "loadtap.h"
 #include "sysutils.h"
 
@@ -9,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-class TLongLines;
+class LongLines;
 class TMemo;
 
 // The text box's text as a list of lines, each without its line break. A
@@ -18,7 +19,7 @@ class TMemo;
 class TStrings
 {
 public:
-    explicit TStrings(TMemo& memo) : memo_(memo) {}
+    explicit TStrings(TMemo& memo);
 
     int Count() const;
     // Line `index`'s bytes in place in the text box, without a copy; valid
@@ -39,33 +40,34 @@ public:
 
     // The changes since the last call, in text lines and in the order made;
     // a change may be reported wider than it was.
-    std::vector<TLinesChange> TakeChanges();
+    std::vector<LinesChange> TakeChanges();
 
     // Given every load's text as it comes in, from now on (none with null).
-    void SetLoadTap(TLoadTap* tap) { tap_ = tap; }
+    void SetLoadTap(LoadTap* tap) { tap_ = tap; }
 
 private:
     friend class TMemo;
-    // A change the text box is about to make; its size is known once made.
-    void BeforeChange(long position, long length, bool deletion);
-    void Settle();
     // Puts a filled document in the text's place.
-    void Adopt(long document, const std::vector<long>& marks, int load);
-    void Record(TLinesChange change);
+    void Adopt(long document, const std::vector<long>& marks, std::any loaded);
 
-    struct PendingChange
+    // The text box's text as the change log sees it.
+    class Text : public TextLines
     {
-        int first;
-        int end;
-        int oldCount;
-        bool active;
+    public:
+        explicit Text(const QsciScintillaBase& editor) : editor_(editor) {}
+        std::int64_t Length() const override;
+        std::int64_t LineCount() const override;
+        std::int64_t LineOf(std::int64_t position) const override;
+        std::int64_t Gap() const override;
+
+    private:
+        const QsciScintillaBase& editor_;
     };
+
     TMemo& memo_;
-    PendingChange pending_{};
-    std::vector<TLinesChange> changes_;
-    int countBeforeChanges_ = 0;
-    TLoadTap* tap_ = nullptr;
-    int loads_ = 0;
+    Text text_;
+    mutable ChangeLog log_;
+    LoadTap* tap_ = nullptr;
 };
 
 class TMemo : public QsciScintilla
@@ -83,8 +85,8 @@ public slots:
 
 private:
     friend class TStrings;
-    void OnModified(long position, int modificationType, long length);
+    void OnModified(int position, int modificationType, int length);
 
     TStrings lines_;
-    TLongLines* longLines_;
+    LongLines* longLines_;
 };

@@ -62,6 +62,8 @@ void CloudCache::Install(ConvertedLines lines, int lineCount)
         return;
     }
     vertices_ = std::move(lines.vertices);
+    // Grown to the exact size, not by the vector's own rule.
+    vertices_.reserve(static_cast<std::size_t>(lineCount) * 3);
     vertices_.resize(static_cast<std::size_t>(lineCount) * 3, 0.0f);
     pending_.clear();
     if (good < lineCount)
@@ -70,6 +72,16 @@ void CloudCache::Install(ConvertedLines lines, int lineCount)
     error_ = lines.error;
     message_ = std::move(lines.message);
     ++version_;
+}
+
+void CloudCache::Apply(std::vector<LinesChange> changes)
+{
+    for (LinesChange& change : changes) {
+        if (auto* loaded = std::any_cast<ConvertedLines>(&change.loaded))
+            Install(std::move(*loaded), change.added);
+        else
+            Replace(change.first, change.removed, change.added);
+    }
 }
 
 CloudCache::Progress CloudCache::Update(int lineCount, int count, const LinesIn& linesIn,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cloudpoints.h"
+#include "loadtap.h"
 
 #include <exception>
 #include <functional>
@@ -32,6 +33,10 @@ public:
     // The whole text was replaced by one of `lineCount` lines, converted as
     // far as `lines` says.
     void Install(ConvertedLines lines, int lineCount);
+
+    // In step with the text's `changes`: a load's lines as its loader
+    // converted them, where it did, and an edit's to be converted again.
+    void Apply(std::vector<LinesChange> changes);
 
     // The bytes of lines [begin, end), each with its line break (CR LF, CR
     // or LF), end to end as in the text.

@@ -1,6 +1,8 @@
 #include "cloudloader.h"
 
+#include <algorithm>
 #include <new>
+#include <system_error>
 
 namespace {
 
@@ -10,6 +12,10 @@ constexpr std::size_t kPiecesAhead = 4;
 // it and the lines after it are left to be converted where they lie in the
 // text box, as edited lines are.
 constexpr std::size_t kLongestJoined = 1 << 20;
+// The converted points are kept in pieces of this many, of a size that
+// glibc always maps apart from its heap (over 32 MB) and gives back to the
+// system as soon as it is freed: gathering them costs a piece at most.
+constexpr std::size_t kInPiece = 3 << 20;
 
 } // namespace
 
@@ -18,69 +24,69 @@ CloudLoader::~CloudLoader()
     Stop();
 }
 
-void CloudLoader::Start(std::uint64_t size)
+void CloudLoader::Start(std::uint64_t /*size*/)
 {
     Stop();
-    lines_ = {};
-    unfinished_.clear();
-    afterCr_ = stopped_ = failed_ = ended_ = dropped_ = false;
+    afterCr_ = stopped_ = failed_ = ended_ = dropped_ = gaveUp_ = false;
+    active_ = true;
+    // The thread only makes the load faster: without one, it is converted
+    // here as it comes.
     try {
-        // The most points the text can hold, a point line having 6 bytes or
-        // more: address space only, until written.
-        lines_.vertices.reserve(static_cast<std::size_t>(size / 6 + 2) * 3);
-    } catch (const std::bad_alloc&) {
-        failed_ = true;
+        worker_ = launch_([this] { Work(); });
+        threaded_ = worker_.joinable();
+    } catch (const std::exception&) {
+        threaded_ = false;
     }
-    worker_ = std::thread([this] { Work(); });
 }
 
 void CloudLoader::Take(std::string_view piece)
 {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead; });
-    // A piece's buffer is used again: a new one costs a page fault a page.
-    std::string copy;
-    if (!spare_.empty()) {
-        copy = std::move(spare_.back());
-        spare_.pop_back();
+    if (!active_)
+        return;
+    if (!threaded_) {
+        Convert(piece, false);
+        return;
     }
-    copy.assign(piece);
-    pieces_.push_back(std::move(copy));
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead || gaveUp_; });
+    if (gaveUp_)
+        return;
+    try {
+        // A piece's buffer is used again: a new one costs a page fault a page.
+        std::string copy;
+        if (!spare_.empty()) {
+            copy = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        copy.assign(piece);
+        pieces_.push_back(std::move(copy));
+    } catch (const std::bad_alloc&) {
+        gaveUp_ = true;
+    }
     changed_.notify_all();
 }
 
-void CloudLoader::Finish(int load)
+std::any CloudLoader::Finish(bool complete)
 {
-    if (!worker_.joinable())
-        return;
-    {
-        const std::lock_guard lock(mutex_);
-        ended_ = true;
-        dropped_ = load == 0;
-        changed_.notify_all();
+    if (!active_)
+        return {};
+    active_ = false;
+    if (threaded_) {
+        {
+            const std::lock_guard lock(mutex_);
+            ended_ = true;
+            dropped_ = !complete;
+            changed_.notify_all();
+        }
+        worker_.join();
+    } else if (complete) {
+        Complete();
     }
-    worker_.join();
-    result_.reset();
-    load_ = load;
-    if (load != 0 && !failed_)
-        result_ = std::move(lines_);
-}
-
-std::optional<ConvertedLines> CloudLoader::Result(int load)
-{
-    if (load != load_ || !result_)
-        return std::nullopt;
-    return std::exchange(result_, std::nullopt);
-}
-
-void CloudLoader::Apply(const std::vector<TLinesChange>& changes, CloudCache& cache)
-{
-    for (const TLinesChange& change : changes) {
-        if (auto loaded = Result(change.load))
-            cache.Install(std::move(*loaded), change.added);
-        else
-            cache.Replace(change.first, change.removed, change.added);
-    }
+    std::any made;
+    if (complete && !failed_ && !gaveUp_)
+        made = std::move(lines_);
+    Drop();
+    return made;
 }
 
 void CloudLoader::Stop()
@@ -93,29 +99,74 @@ void CloudLoader::Stop()
         }
         worker_.join();
     }
-    pieces_.clear();
+    active_ = false;
+    Drop();
+}
+
+void CloudLoader::Drop()
+{
+    lines_ = {};
+    converted_ = {};
+    std::string().swap(unfinished_);
+    pieces_ = {};
+    spare_ = {};
 }
 
 void CloudLoader::Work()
 {
-    for (;;) {
-        std::string piece;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return !pieces_.empty() || ended_; });
-            if (dropped_)
-                return;
-            if (pieces_.empty())
-                break;
-            piece = std::move(pieces_.front());
-            pieces_.pop_front();
-            changed_.notify_all();
+    try {
+        for (;;) {
+            std::string piece;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return !pieces_.empty() || ended_ || gaveUp_; });
+                if (dropped_ || gaveUp_)
+                    return;
+                if (pieces_.empty())
+                    break;
+                piece = std::move(pieces_.front());
+                pieces_.pop_front();
+                changed_.notify_all();
+            }
+            Convert(piece, false);
+            const std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(piece));
         }
-        Convert(piece, false);
+    } catch (...) {
+        // Nothing leaves the thread: the load's points are then converted
+        // from the text box, as edits are.
+        failed_ = true;
         const std::lock_guard lock(mutex_);
-        spare_.push_back(std::move(piece));
+        gaveUp_ = true;
+        changed_.notify_all();
+        return;
     }
-    Convert({}, true);
+    Complete();
+}
+
+void CloudLoader::Complete()
+{
+    try {
+        Convert({}, true);
+        Gather();
+    } catch (...) {
+        failed_ = true;
+    }
+}
+
+void CloudLoader::Gather()
+{
+    std::size_t total = 0;
+    for (const std::vector<float>& piece : converted_)
+        total += piece.size();
+    // And one point more: the text box counts a line after a last break,
+    // which the kept points hold a place for.
+    lines_.vertices.reserve(total + 3);
+    for (std::vector<float>& piece : converted_) {
+        lines_.vertices.insert(lines_.vertices.end(), piece.begin(), piece.end());
+        std::vector<float>().swap(piece);
+    }
+    converted_.clear();
 }
 
 void CloudLoader::Convert(std::string_view bytes, bool last)
@@ -125,7 +176,9 @@ void CloudLoader::Convert(std::string_view bytes, bool last)
     const auto convert = [this](std::string_view line) {
         float point[3];
         if (ConvertLine(line, scratch_, separator_, point)) {
-            lines_.vertices.insert(lines_.vertices.end(), point, point + 3);
+            if (converted_.empty() || converted_.back().size() == kInPiece * 3)
+                converted_.emplace_back().reserve(kInPiece * 3);
+            converted_.back().insert(converted_.back().end(), point, point + 3);
             return true;
         }
         KeepError(line, scratch_, separator_, lines_.error, lines_.message);

@@ -7,51 +7,67 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
-#include <optional>
 #include <thread>
 
-class CloudLoader : public TLoadTap
+class CloudLoader : public LoadTap
 {
 public:
-    explicit CloudLoader(char decimalSeparator) : separator_(decimalSeparator) {}
+    // Starts a thread that runs `work`; raises std::system_error where it
+    // cannot, and the load is then converted as it is taken.
+    using Launch = std::function<std::thread(std::function<void()> work)>;
+
+    explicit CloudLoader(
+        char decimalSeparator,
+        Launch launch = [](std::function<void()> work) { return std::thread(std::move(work)); })
+        : separator_(decimalSeparator), launch_(std::move(launch))
+    {
+    }
     ~CloudLoader() override;
     CloudLoader(const CloudLoader&) = delete;
     CloudLoader& operator=(const CloudLoader&) = delete;
 
     void Start(std::uint64_t size) override;
     void Take(std::string_view piece) override;
-    void Finish(int load) override;
-
-    // The lines of load `load` as converted; once, and only when all went well.
-    std::optional<ConvertedLines> Result(int load);
-
-    // Brings `cache` in step with the text's `changes`: a load's lines as
-    // converted here, an edit's lines to be converted again.
-    void Apply(const std::vector<TLinesChange>& changes, CloudCache& cache);
+    // Complete, and where all went well: the lines as converted
+    // (ConvertedLines), holding no more than they need and a place for an
+    // empty last line.
+    std::any Finish(bool complete) override;
 
 private:
     void Work();
     void Stop();
     // Converts the whole lines of `bytes`, keeping an unfinished one for later.
     void Convert(std::string_view bytes, bool last);
+    // The converted points end to end, the pieces they were kept in freed
+    // one by one as they are copied.
+    void Gather();
+    // The last line, and the points gathered; a failure only leaves the
+    // load's points to be converted from the text box.
+    void Complete();
+    // Lets go of everything the load held.
+    void Drop();
 
     const char separator_;
+    const Launch launch_;
     std::thread worker_;
+    bool threaded_ = false;
+    bool active_ = false; // a load is under way
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::string> pieces_; // taken, not yet converted
     std::vector<std::string> spare_; // converted, to take the next ones
     bool ended_ = false;             // no piece will follow
     bool dropped_ = false;           // nor is any wanted
-    // The worker's own, until it is joined.
+    bool gaveUp_ = false;            // out of memory: no point of this load is had from here
+    // The worker's own, until it is joined. The points go in pieces of a
+    // fixed size: a text's count of lines is not known before its end.
+    std::vector<std::vector<float>> converted_;
     ConvertedLines lines_;
     std::string unfinished_; // a line across pieces
     bool afterCr_ = false;   // the last piece ended in CR: an LF now is part of that break
     bool stopped_ = false;   // a line that is no point was met
     bool failed_ = false;    // out of memory: convert as edits are
     TStringList scratch_;
-    // Kept for `Result`.
-    std::optional<ConvertedLines> result_;
-    int load_ = 0;
 };

@@ -2,7 +2,8 @@
 # Runs the benchmarks, each printing `name: value unit` lines: the line parse
 # alone, the program in-process frame by frame, and the real program measured
 # from outside as a user sees it. Generated clouds of 1M and 10M lines, every
-# point in view, and a file of one 100 MB line; HUGE=1 adds 82M lines (2.3 GB).
+# point in view, and a file of one 100 MB line; HUGE=1 adds 82M and 100M lines
+# (2.0 and 2.5 GB).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -16,7 +17,7 @@ awk '/^BM_ParsePointLine\// {
   v = $7; sub(/M\/s$/, "", v); print "parse_throughput_" sep "_separator: " v " MB/s" }' "$build/parse_bench.txt"
 
 sizes=(1000000 10000000)
-[ "${HUGE:-0}" = 1 ] && sizes+=(82000000)
+[ "${HUGE:-0}" = 1 ] && sizes+=(82000000 100000000)
 files=()
 for lines in "${sizes[@]}"; do
   file="$build/bench/cloud-$lines.xyz"

@@ -135,7 +135,7 @@ void Tview_Form::RenderScene()
 void Tview_Form::DrawPoints()
 {
     TStrings& lines = *control_Form->Memo1->Lines;
-    loader_.Apply(lines.TakeChanges(), points_);
+    points_.Apply(lines.TakeChanges());
     const int count = lines.Count();
     const int budget = picture_ && picture_->Offscreen() ? kLinesPerFrame : count;
     const auto [good, complete] = points_.Update(

@@ -2,29 +2,31 @@
 // beside the text box that keeps in step with it.
 #pragma once
 
+#include <any>
 #include <cstdint>
 #include <string_view>
 
-// Text lines [first, first + removed) became `added` lines; `load` numbers
-// the load that put the whole text in place (0 for an edit).
-struct TLinesChange
+// Text lines [first, first + removed) became `added` lines. A load that put
+// the whole text in place brings what its tap made of it, if anything.
+struct LinesChange
 {
     int first;
     int removed;
     int added;
-    int load = 0;
+    std::any loaded = {};
 };
 
-class TLoadTap
+class LoadTap
 {
 public:
-    virtual ~TLoadTap() = default;
+    virtual ~LoadTap() = default;
 
     // A load of `size` bytes (as the file said when opened) begins.
     virtual void Start(std::uint64_t size) = 0;
     // Its next piece, valid during the call only.
     virtual void Take(std::string_view piece) = 0;
-    // It ended: its text is in place as load number `load` (from 1), or, with
-    // 0, it was cancelled or failed and nothing changed.
-    virtual void Finish(int load) = 0;
+    // It ended: complete, its text takes the text box's place, and what is
+    // made of it here travels with that change; or it was cancelled or
+    // failed, and nothing changed.
+    virtual std::any Finish(bool complete) = 0;
 };

@@ -50,7 +50,7 @@ TEST(ControlWindow, StartsWithTheViewHiddenAndNoWarningsOrTellsOfNoOpenGL)
 
 // A disk that gives a load's pieces only once its progress shows (and the
 // user has cancelled it).
-struct SlowDisk : TLoadTap
+struct SlowDisk : LoadTap
 {
     void Start(std::uint64_t) override {}
     void Take(std::string_view piece) override
@@ -61,7 +61,7 @@ struct SlowDisk : TLoadTap
                     }))
             << "no progress shown";
     }
-    void Finish(int) override {}
+    std::any Finish(bool) override { return {}; }
 };
 
 // File > Open, the dialog answered with `file`, or cancelled with none; a

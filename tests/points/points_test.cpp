@@ -5,7 +5,38 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <atomic>
 #include <charconv>
+#include <cstdlib>
+#include <new>
+#include <system_error>
+
+namespace {
+// What the program holds, counted by the allocation functions below.
+std::atomic<std::size_t> gLiveBytes{0};
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    void* p = std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    gLiveBytes += malloc_usable_size(p);
+    return p;
+}
+
+void operator delete(void* p) noexcept
+{
+    gLiveBytes -= malloc_usable_size(p);
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 using namespace std::string_literals;
 
@@ -136,7 +167,14 @@ TEST(ParsePointLine, Table)
         EXPECT_EQ(Outcome(r.line, r.separator), r.expected) << r.line.substr(0, 80);
 }
 
-TEST(CloudLoader, ConvertsTheLinesOfAnyTwoPiecesAsOnePassDoesAndDropsACancelledLoad)
+// The loader's own threads, and none where none can start.
+const CloudLoader::Launch kLaunches[] = {
+    [](std::function<void()> work) { return std::thread(std::move(work)); },
+    [](std::function<void()>) -> std::thread {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }};
+
+TEST(CloudLoader, ConvertsTheLinesOfAnyTwoPiecesAsOnePassDoesWithOrWithoutAThread)
 {
     const std::pair<std::string, std::string> texts[] = {
         {"1 2 3\r\n4 5 6\r7 8 9\n", "1 2 3\n4 5 6\n7 8 9\n"},
@@ -145,28 +183,43 @@ TEST(CloudLoader, ConvertsTheLinesOfAnyTwoPiecesAsOnePassDoesAndDropsACancelledL
         {"-1.5 2 3 4\r\r\n", "-1.5 2 3\nList index out of bounds (0)"},
         {"1 2 3", "1 2 3\n"},
         {"", ""}};
-    for (const auto& [text, expected] : texts) {
-        for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-            CloudLoader loader('.');
-            loader.Start(text.size());
-            loader.Take(std::string_view(text).substr(0, cut));
-            loader.Take(std::string_view(text).substr(cut));
-            loader.Finish(1);
-            const auto lines = loader.Result(1);
-            ASSERT_TRUE(lines && !loader.Result(1)) << "given once";
-            std::string got;
-            for (std::size_t i = 0; i < lines->vertices.size(); ++i)
-                Append(got, lines->vertices[i], i % 3 == 2 ? '\n' : ' ');
-            EXPECT_EQ(got + (lines->error ? lines->message : ""), expected)
-                << "cut at " << cut << " of " << text;
+    for (const auto& launch : kLaunches) {
+        for (const auto& [text, expected] : texts) {
+            for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+                CloudLoader loader('.', launch);
+                loader.Start(text.size());
+                loader.Take(std::string_view(text).substr(0, cut));
+                loader.Take(std::string_view(text).substr(cut));
+                const std::any made = loader.Finish(true);
+                const auto* lines = std::any_cast<ConvertedLines>(&made);
+                ASSERT_TRUE(lines);
+                EXPECT_EQ(lines->vertices.capacity(), lines->vertices.size() + 3);
+                std::string got;
+                for (std::size_t i = 0; i < lines->vertices.size(); ++i)
+                    Append(got, lines->vertices[i], i % 3 == 2 ? '\n' : ' ');
+                EXPECT_EQ(got + (lines->error ? lines->message : ""), expected)
+                    << "cut at " << cut << " of " << text;
+            }
         }
     }
-    // A load cancelled or failed gives nothing, so that no edit takes its lines.
-    CloudLoader dropped('.');
-    dropped.Start(6);
-    dropped.Take("1 2 3\n");
-    dropped.Finish(0);
-    EXPECT_FALSE(dropped.Result(0));
+}
+
+TEST(CloudLoader, HoldsNothingOfALoadCancelledOrFailed)
+{
+    // A million points in four pieces, as a file comes in.
+    std::string piece;
+    for (int i = 0; i < 250000; ++i)
+        piece += "1 2 3\n";
+    for (const auto& launch : kLaunches) {
+        CloudLoader loader('.', launch);
+        const std::size_t before = gLiveBytes;
+        loader.Start(4 * piece.size());
+        for (int i = 0; i < 4; ++i)
+            loader.Take(piece);
+        EXPECT_FALSE(loader.Finish(false).has_value());
+        // The scratch list of the last line converted may stay.
+        EXPECT_LT(gLiveBytes - before, 4096u);
+    }
 }
 
 } // namespace

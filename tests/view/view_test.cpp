@@ -501,7 +501,7 @@ TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
             }
             if (step % 3 == 1)
                 continue; // frames come after one edit or after several
-            loader.Apply(lines.TakeChanges(), cache);
+            cache.Apply(lines.TakeChanges());
             // A few lines a frame, until all are converted.
             CloudCache::Progress progress{};
             while (!(progress = cache.Update(
