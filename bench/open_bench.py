@@ -10,7 +10,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import BUTTON, TEXT_BOX, Session, wait_for  # noqa: E402
+from harness import BUTTON, TEXT_BOX, PrivateDisplay, wait_for  # noqa: E402
 from PIL import ImageGrab  # noqa: E402
 
 
@@ -28,7 +28,7 @@ def until_changed(s, window, before, box=None):
 
 
 def measure(vost, path, out):
-    with Session(vost, out) as s:
+    with PrivateDisplay(vost, out) as s:
         control = s.find("control")
         s.click(control, *BUTTON)
         view = s.find("view")
@@ -83,7 +83,7 @@ def cpu_seconds(pid):
 def idle_cpu(vost, path, out, seconds=10):
     # Shares of a core taken by the program and by the X server while a small
     # cloud is shown and nothing changes.
-    with Session(vost, out) as s:
+    with PrivateDisplay(vost, out) as s:
         control = s.find("control")
         s.open_file(control, path)
         s.click(control, *BUTTON)

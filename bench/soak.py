@@ -11,7 +11,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import BUTTON, TEXT_BOX, Session  # noqa: E402
+from harness import BUTTON, TEXT_BOX, PrivateDisplay  # noqa: E402
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--vost", required=True)
@@ -27,7 +27,7 @@ def resident_kb(pid):
         return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
 
 
-with Session(args.vost, args.out) as s, open(os.path.join(args.out, "rss.csv"), "w") as log:
+with PrivateDisplay(args.vost, args.out) as s, open(os.path.join(args.out, "rss.csv"), "w") as log:
     control = s.find("control")
     s.open_file(control, os.path.abspath(args.sample))
     s.click(control, *BUTTON)

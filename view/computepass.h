@@ -60,6 +60,7 @@ private:
     // The points: the kept points' own memory where the driver can read it
     // in place (AMD_pinned_memory, as llvmpipe offers), else a slice's copy.
     unsigned points_ = 0;
+    unsigned texture_ = 0; // a buffer texture of them
     bool pinned_ = false;
     const char* pinnedBase_ = nullptr;
     unsigned long long pinnedVersion_ = 0;

@@ -57,6 +57,7 @@ TGLFunctions::TGLFunctions()
     Resolve(DispatchCompute, "glDispatchCompute");
     Resolve(MemoryBarrier, "glMemoryBarrier");
     Resolve(BindImageTexture, "glBindImageTexture");
+    Resolve(TexBufferRange, "glTexBufferRange");
 }
 
 bool TGLFunctions::HasExtension(std::string_view name) const

@@ -52,10 +52,11 @@ struct TGLFunctions
     PFNGLBUFFERSUBDATAPROC BufferSubData;
     PFNGLBINDBUFFERBASEPROC BindBufferBase;
     PFNGLBINDBUFFERRANGEPROC BindBufferRange;
-    // Compute shaders and images (4.2, 4.3).
+    // Compute shaders, images and buffer textures (4.2, 4.3).
     PFNGLDISPATCHCOMPUTEPROC DispatchCompute;
     PFNGLMEMORYBARRIERPROC MemoryBarrier;
     PFNGLBINDIMAGETEXTUREPROC BindImageTexture;
+    PFNGLTEXBUFFERRANGEPROC TexBufferRange;
 
 private:
     int version_ = 0;
