@@ -9,7 +9,7 @@
 
 int main(int argc, char* argv[])
 {
-    const TCommandLine command = ReadCommandLine(argc, argv, std::cout, std::cerr);
+    const CommandLine command = ReadCommandLine(argc, argv, std::cout, std::cerr);
     if (command.ExitCode)
         return *command.ExitCode;
     TApplication application;

@@ -16,12 +16,12 @@ constexpr std::string_view kHelp =
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n";
 
-TCommandLine Ending(int code)
+CommandLine Ending(int code)
 {
     return {{}, code};
 }
 
-TCommandLine Misused(std::ostream& err, std::string_view what, std::string_view word)
+CommandLine Misused(std::ostream& err, std::string_view what, std::string_view word)
 {
     err << "vost: " << what << " '" << word << "'\n" << kUsage << "Try 'vost --help'.\n";
     return Ending(2);
@@ -29,10 +29,10 @@ TCommandLine Misused(std::ostream& err, std::string_view what, std::string_view 
 
 } // namespace
 
-TCommandLine ReadCommandLine(int argc, const char* const argv[], std::ostream& out,
-                             std::ostream& err)
+CommandLine ReadCommandLine(int argc, const char* const argv[], std::ostream& out,
+                            std::ostream& err)
 {
-    TCommandLine command;
+    CommandLine command;
     bool options = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];

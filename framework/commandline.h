@@ -8,7 +8,7 @@
 #include <iosfwd>
 #include <optional>
 
-struct TCommandLine
+struct CommandLine
 {
     // The file to open, as a full path; empty when none was named.
     AnsiString FileName;
@@ -19,5 +19,5 @@ struct TCommandLine
 
 // Reads `vost [--help | --version | [--] FILE]`; help and the version go to
 // `out`, a usage error to `err`.
-TCommandLine ReadCommandLine(int argc, const char* const argv[], std::ostream& out,
-                             std::ostream& err);
+CommandLine ReadCommandLine(int argc, const char* const argv[], std::ostream& out,
+                            std::ostream& err);

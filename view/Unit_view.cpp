@@ -72,7 +72,7 @@ void Tview_Form::FormCreate(TObject* /*Sender*/)
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_CULL_FACE);
     glClearColor(0, 0, 0, 1);
-    picture_ = std::make_unique<TPicture>();
+    picture_ = std::make_unique<Picture>();
 }
 
 void Tview_Form::SetupPixelFormat()

@@ -45,5 +45,5 @@ private:
     // The lines' points as converted so far, and as a load converts them; see DrawPoints.
     CloudCache points_;
     CloudLoader loader_;
-    std::unique_ptr<TPicture> picture_;
+    std::unique_ptr<Picture> picture_;
 };

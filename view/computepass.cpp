@@ -57,7 +57,7 @@ void main()
 }
 )";
 
-GLuint Program(const TGLFunctions& gl, const char* header, const char* source)
+GLuint Program(const GLFunctions& gl, const char* header, const char* source)
 {
     const GLuint shader = gl.CreateShader(GL_COMPUTE_SHADER);
     const char* parts[] = {header, source};
@@ -82,20 +82,20 @@ GLuint Groups(int count, int perGroup)
 
 } // namespace
 
-std::unique_ptr<TComputePass> TComputePass::Make(const TGLFunctions& gl)
+std::unique_ptr<ComputePass> ComputePass::Make(const GLFunctions& gl)
 {
     const bool core = gl.Version() >= 43;
     if (!core && !(gl.Version() >= 42 && gl.HasExtension("GL_ARB_compute_shader") &&
                    gl.HasExtension("GL_ARB_shader_storage_buffer_object") &&
                    gl.HasExtension("GL_ARB_texture_buffer_range")))
         return nullptr;
-    std::unique_ptr<TComputePass> pass(new TComputePass(gl));
+    std::unique_ptr<ComputePass> pass(new ComputePass(gl));
     if (!pass->Build())
         return nullptr;
     return pass;
 }
 
-bool TComputePass::Build()
+bool ComputePass::Build()
 {
     const std::string header =
         std::string(gl_.Version() >= 43
@@ -132,7 +132,7 @@ bool TComputePass::Build()
     return mostPerSlice_ > 0;
 }
 
-TComputePass::~TComputePass()
+ComputePass::~ComputePass()
 {
     glDeleteTextures(1, &texture_);
     gl_.DeleteBuffers(1, &points_);
@@ -141,7 +141,7 @@ TComputePass::~TComputePass()
     gl_.DeleteProgram(resolve_);
 }
 
-void TComputePass::Begin(const Transform& transform, unsigned picture)
+void ComputePass::Begin(const Transform& transform, unsigned picture)
 {
     const int pixels = transform.viewport[2] * transform.viewport[3];
     if (pixels != pixels_) {
@@ -157,8 +157,8 @@ void TComputePass::Begin(const Transform& transform, unsigned picture)
         Resolve(transform, picture); // a part picture: its pixels unlit again
 }
 
-void TComputePass::BindPoints(unsigned long long points, const float* vertices, int total,
-                              int first, int count)
+void ComputePass::BindPoints(unsigned long long points, const float* vertices, int total, int first,
+                             int count)
 {
     const auto bytes = [](int n) { return static_cast<GLsizeiptr>(n) * 12; };
     if (!pinned_) {
@@ -193,8 +193,8 @@ void TComputePass::BindPoints(unsigned long long points, const float* vertices, 
     gl_.Uniform1ui(uniforms_[2], static_cast<GLuint>((offset - aligned) / 4));
 }
 
-void TComputePass::Draw(const Transform& transform, unsigned long long points,
-                        const float* vertices, int total, int first, int count)
+void ComputePass::Draw(const Transform& transform, unsigned long long points, const float* vertices,
+                       int total, int first, int count)
 {
     gl_.UseProgram(rasterise_);
     // One matrix, multiplied in float as Mesa's fixed function does.
@@ -224,7 +224,7 @@ void TComputePass::Draw(const Transform& transform, unsigned long long points,
     dirty_ = true;
 }
 
-void TComputePass::Resolve(const Transform& transform, unsigned picture)
+void ComputePass::Resolve(const Transform& transform, unsigned picture)
 {
     gl_.MemoryBarrier(GL_SHADER_STORAGE_BARRIER_BIT);
     gl_.UseProgram(resolve_);

@@ -14,15 +14,15 @@
 #include <array>
 #include <memory>
 
-class TComputePass
+class ComputePass
 {
 public:
     // Null where the context has no compute shaders.
-    static std::unique_ptr<TComputePass> Make(const TGLFunctions& gl);
+    static std::unique_ptr<ComputePass> Make(const GLFunctions& gl);
     // Needs the context it was made with to be current.
-    ~TComputePass();
-    TComputePass(const TComputePass&) = delete;
-    TComputePass& operator=(const TComputePass&) = delete;
+    ~ComputePass();
+    ComputePass(const ComputePass&) = delete;
+    ComputePass& operator=(const ComputePass&) = delete;
 
     struct Transform
     {
@@ -44,12 +44,12 @@ public:
     int MostPerSlice() const { return mostPerSlice_; }
 
 private:
-    explicit TComputePass(const TGLFunctions& gl) : gl_(gl) {}
+    explicit ComputePass(const GLFunctions& gl) : gl_(gl) {}
     bool Build();
     void BindPoints(unsigned long long points, const float* vertices, int total, int first,
                     int count);
 
-    const TGLFunctions& gl_;
+    const GLFunctions& gl_;
     unsigned rasterise_ = 0; // programs
     unsigned resolve_ = 0;
     std::array<int, 4> uniforms_{}; // transform, viewport, first, count

@@ -13,7 +13,7 @@ template <class F> void Resolve(F& entry, const char* name)
 
 } // namespace
 
-TGLFunctions::TGLFunctions()
+GLFunctions::GLFunctions()
 {
     if (const auto* text = reinterpret_cast<const char*>(glGetString(GL_VERSION))) {
         int major = 0, minor = 0;
@@ -60,7 +60,7 @@ TGLFunctions::TGLFunctions()
     Resolve(TexBufferRange, "glTexBufferRange");
 }
 
-bool TGLFunctions::HasExtension(std::string_view name) const
+bool GLFunctions::HasExtension(std::string_view name) const
 {
     if (version_ < 30)
         return false; // the list by index came with 3.0; nothing asked for is older

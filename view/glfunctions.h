@@ -8,10 +8,10 @@
 
 #include <string_view>
 
-struct TGLFunctions
+struct GLFunctions
 {
     // Resolves every entry from the current context.
-    TGLFunctions();
+    GLFunctions();
 
     int Version() const { return version_; } // major * 10 + minor, 0 without a context
     bool HasExtension(std::string_view name) const;

@@ -14,12 +14,12 @@ constexpr int kMostPointsPerSlice = 32768;
 
 } // namespace
 
-TPicture::TPicture()
+Picture::Picture()
 {
     // Framebuffer objects and their blit came with OpenGL 3.0.
     if (gl_.Version() < 30)
         return;
-    compute_ = TComputePass::Make(gl_);
+    compute_ = ComputePass::Make(gl_);
     way_ = compute_ ? Way::Compute : Way::Points;
     // As deep as the window's depth buffer, so that depths compare alike.
     GLint bits = 24;
@@ -30,12 +30,12 @@ TPicture::TPicture()
                                 : GL_DEPTH_COMPONENT16;
 }
 
-TPicture::~TPicture()
+Picture::~Picture()
 {
     Free();
 }
 
-void TPicture::Free()
+void Picture::Free()
 {
     for (Buffer& buffer : buffers_) {
         if (buffer.framebuffer == 0)
@@ -49,7 +49,7 @@ void TPicture::Free()
     compute_.reset();
 }
 
-bool TPicture::Begin(Buffer& buffer, const Scene& scene)
+bool Picture::Begin(Buffer& buffer, const Scene& scene)
 {
     const int width = std::max(scene.viewport[2], 1);
     const int height = std::max(scene.viewport[3], 1);
@@ -96,7 +96,7 @@ bool TPicture::Begin(Buffer& buffer, const Scene& scene)
     return true;
 }
 
-void TPicture::DrawDirect(const float* vertices, int count)
+void Picture::DrawDirect(const float* vertices, int count)
 {
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(3, GL_FLOAT, 0, vertices);
@@ -104,7 +104,7 @@ void TPicture::DrawDirect(const float* vertices, int count)
     glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-void TPicture::DrawSlice(const Scene& scene, const float* vertices, int count, int slice)
+void Picture::DrawSlice(const Scene& scene, const float* vertices, int count, int slice)
 {
     if (way_ == Way::Compute) {
         compute_->Draw({scene.modelview.data(), scene.projection.data(), scene.viewport.data()},
@@ -120,7 +120,7 @@ void TPicture::DrawSlice(const Scene& scene, const float* vertices, int count, i
     gl_.BindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-void TPicture::Draw(unsigned long long points, const float* vertices, int count)
+void Picture::Draw(unsigned long long points, const float* vertices, int count)
 {
     if (way_ == Way::Direct) {
         DrawDirect(vertices, count);
@@ -181,7 +181,7 @@ void TPicture::Draw(unsigned long long points, const float* vertices, int count)
     Present();
 }
 
-void TPicture::Present()
+void Picture::Present()
 {
     if (way_ == Way::Direct || unshown_ == 0)
         return;

@@ -14,15 +14,15 @@
 #include <array>
 #include <memory>
 
-class TPicture
+class Picture
 {
 public:
     // Needs a current context, whose resources it owns until destroyed.
-    TPicture();
+    Picture();
     // Needs that context to be current.
-    ~TPicture();
-    TPicture(const TPicture&) = delete;
-    TPicture& operator=(const TPicture&) = delete;
+    ~Picture();
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
 
     enum class Way
     {
@@ -73,9 +73,9 @@ private:
     void DrawSlice(const Scene& scene, const float* vertices, int count, int slice);
     void Free();
 
-    TGLFunctions gl_;
+    GLFunctions gl_;
     Way way_ = Way::Direct;
-    std::unique_ptr<TComputePass> compute_;
+    std::unique_ptr<ComputePass> compute_;
     int depthFormat_ = 0;
     std::array<Buffer, 2> buffers_;
     int drawing_ = 0; // the one being drawn; the other is the last complete one
