@@ -24,14 +24,6 @@ public:
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
 
-    enum class Way
-    {
-        Direct,  // every frame draws all points into the back buffer
-        Points,  // GL_POINTS offscreen
-        Compute, // a compute shader offscreen
-    };
-    Way Chosen() const { return way_; }
-
     // Draws what is left of the picture of `count` points (x, y, z each) of
     // version `points`, as the current matrices and viewport show them, for
     // about a slice's time; a scene changed since starts it again. Then puts
@@ -51,6 +43,12 @@ public:
     bool Offscreen() const { return way_ != Way::Direct; }
 
 private:
+    enum class Way
+    {
+        Direct,  // every frame draws all points into the back buffer
+        Points,  // GL_POINTS offscreen
+        Compute, // a compute shader offscreen
+    };
     struct Scene
     {
         unsigned long long points = 0;
