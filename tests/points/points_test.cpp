@@ -18,7 +18,9 @@ namespace {
 std::atomic<std::size_t> gLiveBytes{0};
 } // namespace
 
-void* operator new(std::size_t size)
+// Kept out of line: inlined, the compiler pairs malloc with operator delete
+// at the call sites and warns of a mismatch that is not there.
+[[gnu::noinline]] void* operator new(std::size_t size)
 {
     void* p = std::malloc(size ? size : 1);
     if (!p)
@@ -27,13 +29,13 @@ void* operator new(std::size_t size)
     return p;
 }
 
-void operator delete(void* p) noexcept
+[[gnu::noinline]] void operator delete(void* p) noexcept
 {
     gLiveBytes -= malloc_usable_size(p);
     std::free(p);
 }
 
-void operator delete(void* p, std::size_t) noexcept
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept
 {
     operator delete(p);
 }
