@@ -67,19 +67,17 @@ std::string Outcome(const std::string& line, char separator)
     static TStringList scratch; // reused, as the points pass does
     CloudPoint fast{};
     const bool point = TryParsePointLine(line, scratch, separator, fast);
+    std::string out;
     try {
-        const std::string out = Text(ParsePointLine(line, scratch, separator));
-        return point ? (Text(fast) == out ? out : "one pass read " + Text(fast))
-                     : "one pass refused";
-    } catch (const EConvertError& e) {
-        if (point)
-            return "one pass read " + Text(fast);
-        return "EConvertError " + e.Message();
-    } catch (const EStringListError& e) {
-        if (point)
-            return "one pass read " + Text(fast);
-        return "EStringListError " + e.Message();
+        out = Text(ParsePointLine(line, scratch, separator));
+    } catch (const Exception& e) {
+        out = (dynamic_cast<const EConvertError*>(&e)      ? "EConvertError "
+               : dynamic_cast<const EStringListError*>(&e) ? "EStringListError "
+                                                           : "Exception ") +
+              e.Message();
+        return point ? "one pass read " + Text(fast) : out;
     }
+    return !point ? "one pass refused" : Text(fast) == out ? out : "one pass read " + Text(fast);
 }
 
 std::string Bad(const std::string& shown)
