@@ -62,7 +62,7 @@ bool MarkerDrawn()
 }
 
 // The back buffer's pixels.
-std::vector<unsigned char> Picture()
+std::vector<unsigned char> BackBuffer()
 {
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
@@ -88,7 +88,7 @@ struct IdleCalls
             View()->DrawFrame();
             const double drawn = Ms(Clock::now() - start);
             marker = MarkerDrawn();
-            changed = !before.empty() && Picture() != before;
+            changed = !before.empty() && BackBuffer() != before;
             const auto presenting = Clock::now();
             QOpenGLContext::currentContext()->swapBuffers(View()->GLClient());
             ms.push_back(drawn + Ms(Clock::now() - presenting));
@@ -252,7 +252,7 @@ int main(int argc, char** argv)
     // A few points may not move a pixel in a turn: only clouds are turned.
     for (int turn = 0; turn < (lines > 1000 ? 4 : 0); ++turn) {
         RunUntil([&, calls = idle.ms.size() + 2] { return idle.ms.size() >= calls; });
-        idle.before = Picture();
+        idle.before = BackBuffer();
         idle.changed = false;
         idle.ms.clear();
         const auto turned = Clock::now();
@@ -278,7 +278,7 @@ int main(int argc, char** argv)
 
     if (argc == 3) {
         View()->DrawFrame();
-        const std::vector<unsigned char> picture = Picture();
+        const std::vector<unsigned char> picture = BackBuffer();
         std::ofstream(argv[2], std::ios::binary)
             .write(reinterpret_cast<const char*>(picture.data()),
                    static_cast<std::streamsize>(picture.size()));
