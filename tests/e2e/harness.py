@@ -1,6 +1,6 @@
-# The real program on a private X server, driven as a person drives it:
+# The real program on a private display, driven as a person drives it. On X:
 # windows found and closed through Xlib (python3-xlib), keys and clicks
-# through xdotool, screenshots through Pillow.
+# through xdotool, screenshots through Pillow. On Wayland: through sway.
 
 import io
 import json
@@ -11,6 +11,7 @@ import signal
 import subprocess
 import tempfile
 import time
+from contextlib import ExitStack
 
 from PIL import Image, ImageGrab
 from Xlib import X, display, protocol
@@ -25,6 +26,16 @@ class Failure(Exception):
     pass
 
 
+class Skipped(Exception):
+    pass
+
+
+def stop(process):
+    if process.poll() is None:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+
+
 def wait_for(check, what, timeout=20):
     # Polls until check() gives something true and returns it.
     give_up = time.monotonic() + timeout
@@ -35,38 +46,56 @@ def wait_for(check, what, timeout=20):
     return value
 
 
-def close(x, window):
-    # What a window manager sends when its close button is pressed.
-    window.send_event(protocol.event.ClientMessage(
-        window=window, client_type=x.intern_atom("WM_PROTOCOLS"),
-        data=(32, [x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
-    x.flush()
+class Driver:
+    # What the X and the Wayland drivers do alike. Each lists the windows
+    # shown (a window to its title), gives their rects and grabs the screen.
+
+    def __init__(self, vost, out, prefix="vost-e2e-", **settings):
+        # The program on a display of its own. What is started is stopped at
+        # the end, the last first; at once if the start fails.
+        self.out, self.tmp, self.cleanup = out, tempfile.mkdtemp(prefix=prefix), ExitStack()
+        self.cleanup.callback(shutil.rmtree, self.tmp, ignore_errors=True)
+        with self.cleanup:
+            self.begin(os.path.abspath(vost), **settings)
+            self.cleanup = self.cleanup.pop_all()
+
+    def start(self, args, **kw):
+        # A process group of its own, so that nothing outlives the test.
+        process = subprocess.Popen(args, start_new_session=True, **kw)
+        self.cleanup.callback(stop, process)
+        return process
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *_):
+        with self.cleanup:
+            if kind is not None:  # the screen as the failure left it
+                self.grab().save(os.path.join(self.out, "failure.png"))
+
+    def find(self, title):
+        return wait_for(lambda: next((w for w, name in self.shown().items() if name == title), None),
+                        f"a window titled {title!r}")
+
+    def gone(self, window):
+        wait_for(lambda: window not in self.shown(), "a window to go")
+
+    def reds(self, window):
+        # Red pixels inside a window, in its coordinates.
+        left, top, width, height = self.rect(window)
+        image = self.grab().crop((left, top, left + width, top + height))
+        return [(i % image.width, i // image.width) for i, (r, g, b, *_) in enumerate(image.getdata())
+                if r > 128 and g < 64 and b < 64]
+
+    def exit_code(self, closing=None):
+        # The program's, once the window given is closed.
+        if closing:
+            self.close(closing)
+        wait_for(lambda: self.app.poll() is not None, "the program to end")
+        return self.app.returncode
 
 
-def start(args, **kw):
-    # A process group of its own, so that nothing outlives the test.
-    return subprocess.Popen(args, start_new_session=True, **kw)
-
-
-def reds_in(image):
-    # Red pixels of a screenshot, in its coordinates.
-    width = image.width
-    return [(i % width, i // width) for i, (r, g, b, *_) in enumerate(image.getdata())
-            if r > 128 and g < 64 and b < 64]
-
-
-def exit_code(process):
-    return wait_for(lambda: process.poll() is not None and (process.returncode,),
-                    "the program to end")[0]
-
-
-def stop(process):
-    if process and process.poll() is None:
-        os.killpg(process.pid, signal.SIGKILL)
-        process.wait()
-
-
-class XDisplay:
+class XDisplay(Driver):
     # The windows on an X display, driven through Xlib and xdotool.
 
     def __init__(self, name, env):
@@ -74,53 +103,51 @@ class XDisplay:
         self.x = display.Display(name)
         self.root = self.x.screen().root
 
-    def atom(self, name):
-        return self.x.intern_atom(name)
+    def prop(self, window, name):
+        return window.get_full_property(self.x.intern_atom(name), X.AnyPropertyType)
 
-    def windows(self, parent=None):
-        # The top-level windows with their titles and whether they are shown;
-        # under a window manager, those in its frames (which have no title).
-        out = []
+    def shown(self, parent=None):
+        # The top-level windows shown; under a window manager, those in its
+        # frames (which have no title).
+        out = {}
         for child in (parent or self.root).query_tree().children:
             try:
-                name = child.get_full_property(self.atom("_NET_WM_NAME"), X.AnyPropertyType)
-                name = name.value.decode() if name else child.get_wm_name()
-                if name is not None:
-                    out.append((child, name, child.get_attributes().map_state == X.IsViewable))
-                elif parent is None:
-                    out.extend(self.windows(child))
+                name = child.get_full_text_property(self.x.intern_atom("_NET_WM_NAME")) or child.get_wm_name()
+                if name is None and parent is None:
+                    out.update(self.shown(child))
+                elif name is not None and child.get_attributes().map_state == X.IsViewable:
+                    out[child] = name
             except Exception:  # windows come and go while they are listed
                 continue
         return out
-
-    def find(self, title):
-        return wait_for(lambda: next((w for w, name, shown in self.windows() if shown and
-                                      name == title), None), f"a window titled {title!r}")
-
-    def gone(self, window):
-        wait_for(lambda: all(w != window or not shown for w, _, shown in self.windows()),
-                 "a window to go")
 
     def rect(self, window):
         # x, y, width and height on the screen.
         geometry, at = window.get_geometry(), self.root.translate_coords(window, 0, 0)
         return at.x, at.y, geometry.width, geometry.height
 
+    def grab(self):
+        return ImageGrab.grab(xdisplay=self.display)
+
     def focus(self):
         return getattr(self.x.get_input_focus().focus, "id", None)
 
     def close(self, window):
-        close(self.x, window)
+        # What a window manager sends when its close button is pressed; the
+        # window goes.
+        window.send_event(protocol.event.ClientMessage(
+            window=window, client_type=self.x.intern_atom("WM_PROTOCOLS"),
+            data=(32, [self.x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
+        self.x.flush()
+        self.gone(window)
 
     def stacking(self):
         # The managed windows, bottom first, as the window manager keeps them.
-        return list(self.root.get_full_property(self.atom("_NET_CLIENT_LIST_STACKING"),
-                                                X.AnyPropertyType).value)
+        return list(self.prop(self.root, "_NET_CLIENT_LIST_STACKING").value)
 
     def frame(self, window):
         # The window's rect with the window manager's frame around it.
-        left, right, top, bottom = window.get_full_property(
-            self.atom("_NET_FRAME_EXTENTS"), X.AnyPropertyType).value
+        left, right, top, bottom = self.prop(window, "_NET_FRAME_EXTENTS").value
         x, y, width, height = self.rect(window)
         return x - left, y - top, width + left + right, height + top + bottom
 
@@ -143,11 +170,6 @@ class XDisplay:
 
     def key(self, *keys):
         self.xdotool("key", "--delay", 30, *keys)
-
-    def reds(self, window):
-        # Red pixels inside a window, in its coordinates.
-        left, top, width, height = self.rect(window)
-        return reds_in(ImageGrab.grab((left, top, left + width, top + height), xdisplay=self.display))
 
     def open_dialog(self, control, shortcut=False):
         if shortcut:
@@ -175,114 +197,68 @@ class PrivateDisplay(XDisplay):
     # Xvfb of its own, a window manager if asked for, and the program on it
     # with a home of its own; its arguments follow the program's path.
 
-    def __init__(self, vost, out, env=None, window_manager=None, args=(), prefix="vost-e2e-"):
-        self.out, self.tmp = out, tempfile.mkdtemp(prefix=prefix)
+    __init__ = Driver.__init__  # not XDisplay's, which takes a display that is there
+
+    def begin(self, vost, env=None, window_manager=None, args=()):
         self.home = os.path.join(self.tmp, "home")
         os.makedirs(self.home)
-        read, write = os.pipe()
-        self.xvfb = start(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
-                           "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as reply:
-            name = ":" + reply.readline().strip()
+        self.xvfb = self.start(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
+                                "tcp"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        name = ":" + self.xvfb.stdout.readline().strip()
         clean = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
-        super().__init__(name, dict(clean, DISPLAY=name, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
-                                    QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {})))
+        XDisplay.__init__(self, name, dict(clean, DISPLAY=name, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
+                                           QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {})))
         if window_manager:
-            self.wm = start([window_manager], env=self.env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-            wait_for(lambda: self.root.get_full_property(self.atom("_NET_SUPPORTING_WM_CHECK"),
-                                                         X.AnyPropertyType), "the window manager")
-        self.app = start([os.path.abspath(vost), *args], env=self.env, cwd=self.tmp,
-                         stdout=subprocess.DEVNULL, stderr=open(os.path.join(out, "log.txt"), "a"))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, kind, *_):
-        if kind is not None:
-            ImageGrab.grab(xdisplay=self.display).save(os.path.join(self.out, "failure.png"))
-        for process in (self.app, self.wm):
-            stop(process)
-        self.x.close()
-        stop(self.xvfb)
-        shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def exit_code(self):
-        return exit_code(self.app)
+            self.wm = self.start([window_manager], env=self.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+            wait_for(lambda: self.prop(self.root, "_NET_SUPPORTING_WM_CHECK"), "the window manager")
+        self.app = self.start([vost, *args], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
+                              stderr=open(os.path.join(self.out, "log.txt"), "a"))
 
 
-class Skipped(Exception):
-    pass
-
-
-class Wayland:
+class Wayland(Driver):
     # A headless sway with the program on it as a Wayland client, both run as
     # an unprivileged user when the tests run as root (sway refuses root):
     # windows found and closed through swaymsg, keys typed with wtype,
     # screenshots taken with grim. Sway's windows float, at their own sizes.
-    USER = "vost-wayland"
+    # A window is known by its title.
 
-    def __init__(self, vost, out, args=()):
-        self.out, self.tmp, self.prefix = out, tempfile.mkdtemp(prefix="vost-wayland-"), []
-        self.sway = self.app = None
-        try:
-            self.start(vost, args)
-        except BaseException:
-            self.__exit__(None)
-            raise
-
-    def start(self, vost, args):
-        out = self.out
+    def begin(self, vost, args=()):
         if missing := [t for t in ("sway", "swaymsg", "wtype", "grim") if not shutil.which(t)]:
             raise Skipped(f"not installed: {', '.join(missing)} (scripts/setup.sh installs them)")
-        runtime = os.path.join(self.tmp, "runtime")
-        os.makedirs(runtime, mode=0o700)
+        self.prefix = []
         if os.geteuid() == 0:
             try:
-                user = pwd.getpwnam(self.USER)
+                user = pwd.getpwnam("vost-wayland")
             except KeyError:
-                raise Skipped(f"no user {self.USER} to run sway as (scripts/setup.sh makes one)")
-            os.chown(runtime, user.pw_uid, user.pw_gid)
-            os.chmod(self.tmp, 0o755)
+                raise Skipped("no user vost-wayland to run sway as (scripts/setup.sh makes one)")
+            # The folder is sway's runtime folder too, which must be its user's.
+            os.chown(self.tmp, user.pw_uid, user.pw_gid)
             self.prefix = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups"]
         config = os.path.join(self.tmp, "config")
         with open(config, "w") as f:
             f.write('output * resolution 1280x1024 background #000000 solid_color\n'
                     'for_window [title=".*"] floating enable\n')
-        self.env = {"PATH": "/usr/bin:/bin", "HOME": runtime, "XDG_RUNTIME_DIR": runtime,
-                    "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"}
-        log = open(os.path.join(out, "log.txt"), "a")
-        self.sway = start(self.prefix + ["sway", "-c", config], env=self.env, stderr=log)
+        # Sway takes the path of its socket for commands from SWAYSOCK.
+        self.env = {"PATH": "/usr/bin:/bin", "HOME": self.tmp, "XDG_RUNTIME_DIR": self.tmp,
+                    "SWAYSOCK": os.path.join(self.tmp, "sway-ipc.sock"), "WLR_BACKENDS": "headless",
+                    "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"}
+        log = open(os.path.join(self.out, "log.txt"), "a")
+        sway = self.start(self.prefix + ["sway", "-c", config], env=self.env, stderr=log)
 
         def sockets():
-            if self.sway.poll() is not None:
-                raise Skipped(f"sway could not start here (its log is in {out}/log.txt)")
-            names = os.listdir(runtime)
-            return sum(n.startswith(("wayland-", "sway-ipc")) and not n.endswith(".lock")
-                       for n in names) == 2 and names
-        names = wait_for(sockets, "sway's sockets")
-        self.env.update(WAYLAND_DISPLAY=next(n for n in names if n.startswith("wayland-") and "." not in n),
-                        SWAYSOCK=os.path.join(runtime, next(n for n in names if n.startswith("sway-ipc"))))
-        self.app = start(self.prefix + [os.path.abspath(vost), *args], stderr=log,
-                         env=dict(self.env, QT_QPA_PLATFORM="wayland", LIBGL_ALWAYS_SOFTWARE="1"))
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, kind, *_):
-        if kind is Failure:
-            with open(os.path.join(self.out, "failure.png"), "wb") as f:
-                f.write(self.run("grim", "-"))
-        for process in (self.app, self.sway):
-            stop(process)
-        shutil.rmtree(self.tmp, ignore_errors=True)
+            if sway.poll() is not None:
+                raise Skipped(f"sway could not start here (its log is in {self.out}/log.txt)")
+            return os.path.exists(self.env["SWAYSOCK"]) and [
+                n for n in os.listdir(self.tmp) if n.startswith("wayland-") and "." not in n]
+        self.env["WAYLAND_DISPLAY"] = wait_for(sockets, "sway's sockets")[0]
+        self.app = self.start(self.prefix + [vost, *args], stderr=log,
+                              env=dict(self.env, QT_QPA_PLATFORM="wayland", LIBGL_ALWAYS_SOFTWARE="1"))
 
     def run(self, *command):
-        return subprocess.run(self.prefix + list(command), env=self.env, check=True, timeout=60,
-                              stdout=subprocess.PIPE).stdout
+        return subprocess.check_output(self.prefix + list(command), env=self.env, timeout=60)
 
-    def windows(self):
+    def rects(self):
         # Title to the client area on the screen, for the windows shown.
         out, nodes = {}, [json.loads(self.run("swaymsg", "-t", "get_tree"))]
         while nodes:
@@ -294,22 +270,18 @@ class Wayland:
                                      inner["width"], inner["height"])
         return out
 
-    def find(self, title):
-        wait_for(lambda: title in self.windows(), f"a window titled {title!r}")
-        return title
-
-    def gone(self, title):
-        wait_for(lambda: title not in self.windows(), f"{title!r} to go")
+    def shown(self):
+        return {title: title for title in self.rects()}
 
     def rect(self, title):
-        return self.windows()[title]
+        return self.rects()[title]
 
-    def reds(self, title):
-        left, top, width, height = self.rect(title)
-        return reds_in(Image.open(io.BytesIO(self.run("grim", "-g", f"{left},{top} {width}x{height}", "-"))))
+    def grab(self):
+        return Image.open(io.BytesIO(self.run("grim", "-t", "ppm", "-")))
 
-    def command(self, title, what):
-        self.run("swaymsg", f'[title="^{title}$"] {what}')
+    def close(self, title):
+        self.run("swaymsg", f'[title="^{title}$"] kill')
+        self.gone(title)
 
     def key(self, *keys):
         # Keys as xdotool names them ("shift+Tab"). Each wtype is a keyboard
@@ -319,6 +291,3 @@ class Wayland:
             *held, name = key.split("+")
             words += [w for m in held for w in ("-M", m)] + ["-k", name] + [w for m in held for w in ("-m", m)]
         self.run("wtype", "-s", "200", *words, "-s", "300")
-
-    def exit_code(self):
-        return exit_code(self.app)
