@@ -80,7 +80,7 @@ package: release
 	@cd $(RELEASE) && cpack -G DEB >/dev/null
 	@ls $(RELEASE)/vost_*.deb
 
-# The installed files, the package, and the package installed by apt into a
-# clean Debian root (tests/install/check.sh).
+# The package's files, its dependencies and lintian, and its program run with
+# a sample (tests/install/check.sh).
 package-test: package
 	@tests/install/check.sh $(RELEASE)
