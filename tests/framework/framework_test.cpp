@@ -7,7 +7,6 @@
 #include "report.h"
 #include "scintilla.h"
 
-#include <QClipboard>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -157,8 +156,6 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
     for (const auto& file : {fifo, large, small})
         std::filesystem::remove(file);
 }
-
-using S = QsciScintillaBase;
 
 // A text box, asked what Scintilla knows of its lines.
 struct Box : TMemo

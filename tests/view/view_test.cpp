@@ -10,7 +10,6 @@
 #include <QMatrix4x4>
 
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <random>
 #include <set>
