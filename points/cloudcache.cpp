@@ -4,7 +4,7 @@
 
 void CloudCache::Reset(int lineCount)
 {
-    vertices_.assign(static_cast<std::size_t>(lineCount) * 3, 0.0f);
+    vertices_.Assign(static_cast<std::size_t>(lineCount) * 3, 0.0f);
     pending_.clear();
     failed_ = -1;
     if (lineCount > 0)
@@ -20,11 +20,11 @@ void CloudCache::Replace(int first, int removed, int added)
         Reset(0);
         return;
     }
-    const auto at = vertices_.begin() + static_cast<std::ptrdiff_t>(first) * 3;
+    const auto at = static_cast<std::size_t>(first) * 3;
     if (added > removed)
-        vertices_.insert(at, static_cast<std::size_t>(added - removed) * 3, 0.0f);
+        vertices_.Insert(at, static_cast<std::size_t>(added - removed) * 3, 0.0f);
     else if (added < removed)
-        vertices_.erase(at, at + static_cast<std::ptrdiff_t>(removed - added) * 3);
+        vertices_.Erase(at, at + static_cast<std::size_t>(removed - added) * 3);
 
     const int shift = added - removed;
     if (failed_ >= first + removed)
@@ -62,9 +62,9 @@ void CloudCache::Install(ConvertedLines lines, int lineCount)
         return;
     }
     vertices_ = std::move(lines.vertices);
-    // Grown to the exact size, not by the vector's own rule.
-    vertices_.reserve(static_cast<std::size_t>(lineCount) * 3);
-    vertices_.resize(static_cast<std::size_t>(lineCount) * 3, 0.0f);
+    // Grown to the exact size, not by a step.
+    vertices_.Reserve(static_cast<std::size_t>(lineCount) * 3);
+    vertices_.Resize(static_cast<std::size_t>(lineCount) * 3, 0.0f);
     pending_.clear();
     if (good < lineCount)
         pending_.push_back({good, lineCount});

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cloudpoints.h"
+#include "floatarray.h"
 #include "loadtap.h"
 
 #include <exception>
@@ -16,9 +17,9 @@
 // point, whose error is kept.
 struct ConvertedLines
 {
-    std::vector<float> vertices; // x, y, z a line, as single-precision floats
-    std::exception_ptr error;    // of the line after them, if it is no point
-    std::string message;         // that error's, without the line
+    FloatArray vertices;      // x, y, z a line, as single-precision floats
+    std::exception_ptr error; // of the line after them, if it is no point
+    std::string message;      // that error's, without the line
 };
 
 class CloudCache
@@ -61,7 +62,7 @@ public:
     [[noreturn]] void RaiseBadLine() const;
 
     // x, y, z of each line, as single-precision floats.
-    const std::vector<float>& Vertices() const { return vertices_; }
+    const FloatArray& Vertices() const { return vertices_; }
 
     // Changes whenever what an update yields may have.
     unsigned long long Version() const { return version_; }
@@ -73,7 +74,7 @@ private:
         int end;
     };
 
-    std::vector<float> vertices_;
+    FloatArray vertices_;
     // Lines not yet converted, or that failed: ordered, disjoint.
     std::vector<Span> pending_;
     int failed_ = -1; // the line that failed, while unedited

@@ -12,10 +12,6 @@ constexpr std::size_t kPiecesAhead = 4;
 // it and the lines after it are left to be converted where they lie in the
 // text box, as edited lines are.
 constexpr std::size_t kLongestJoined = 1 << 20;
-// The converted points are kept in pieces of this many, of a size that
-// glibc always maps apart from its heap (over 32 MB) and gives back to the
-// system as soon as it is freed: gathering them costs a piece at most.
-constexpr std::size_t kInPiece = 3 << 20;
 
 } // namespace
 
@@ -106,7 +102,6 @@ void CloudLoader::Stop()
 void CloudLoader::Drop()
 {
     lines_ = {};
-    converted_ = {};
     std::string().swap(unfinished_);
     pieces_ = {};
     spare_ = {};
@@ -148,25 +143,12 @@ void CloudLoader::Complete()
 {
     try {
         Convert({}, true);
-        Gather();
+        // And one point more: the text box counts a line after a last break,
+        // which the kept points hold a place for.
+        lines_.vertices.Trim(3);
     } catch (...) {
         failed_ = true;
     }
-}
-
-void CloudLoader::Gather()
-{
-    std::size_t total = 0;
-    for (const std::vector<float>& piece : converted_)
-        total += piece.size();
-    // And one point more: the text box counts a line after a last break,
-    // which the kept points hold a place for.
-    lines_.vertices.reserve(total + 3);
-    for (std::vector<float>& piece : converted_) {
-        lines_.vertices.insert(lines_.vertices.end(), piece.begin(), piece.end());
-        std::vector<float>().swap(piece);
-    }
-    converted_.clear();
 }
 
 void CloudLoader::Convert(std::string_view bytes, bool last)
@@ -176,9 +158,7 @@ void CloudLoader::Convert(std::string_view bytes, bool last)
     const auto convert = [this](std::string_view line) {
         float point[3];
         if (ConvertLine(line, scratch_, separator_, point)) {
-            if (converted_.empty() || converted_.back().size() == kInPiece * 3)
-                converted_.emplace_back().reserve(kInPiece * 3);
-            converted_.back().insert(converted_.back().end(), point, point + 3);
+            lines_.vertices.AppendPoint(point);
             return true;
         }
         KeepError(line, scratch_, separator_, lines_.error, lines_.message);

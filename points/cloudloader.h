@@ -40,11 +40,8 @@ private:
     void Stop();
     // Converts the whole lines of `bytes`, keeping an unfinished one for later.
     void Convert(std::string_view bytes, bool last);
-    // The converted points end to end, the pieces they were kept in freed
-    // one by one as they are copied.
-    void Gather();
-    // The last line, and the points gathered; a failure only leaves the
-    // load's points to be converted from the text box.
+    // The last line, and the points trimmed to their size; a failure only
+    // leaves the load's points to be converted from the text box.
     void Complete();
     // Lets go of everything the load held.
     void Drop();
@@ -61,9 +58,7 @@ private:
     bool ended_ = false;             // no piece will follow
     bool dropped_ = false;           // nor is any wanted
     bool gaveUp_ = false;            // out of memory: no point of this load is had from here
-    // The worker's own, until it is joined. The points go in pieces of a
-    // fixed size: a text's count of lines is not known before its end.
-    std::vector<std::vector<float>> converted_;
+    // The worker's own, until it is joined.
     ConvertedLines lines_;
     std::string unfinished_; // a line across pieces
     bool afterCr_ = false;   // the last piece ended in CR: an LF now is part of that break
