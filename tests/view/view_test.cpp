@@ -10,9 +10,12 @@
 #include <QMatrix4x4>
 
 #include <cmath>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <set>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -358,6 +361,43 @@ TEST_F(ViewTest, PictureDrawnInSlicesIsOneDrawsShowsOnlyWhenCompleteAndRestartsO
         EXPECT_EQ(drawn + frame.drawn, vertices.size() / 3) << "points drawn twice, or not at all";
     }
     EXPECT_EQ(Render().drawn, 0u) << "an unchanged scene drawn again";
+}
+
+// After it the view draws directly: last of those that look at its pictures.
+TEST_F(ViewTest, AFramebufferWithoutRoomForItsPictureFallsBackAndStillShowsThePoints)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizer's allocator ends the program where memory runs out";
+#endif
+    // Pictures of 64 MB, more than a heap of the C library holds: each needs
+    // room in the address space. None is left part drawn at that size.
+    LoadText(*control_Form->Memo1, "");
+    ShowViewSized(4096, 4096);
+    const auto [vertices, text] = Cloud(800, 1.3f, 5);
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    const rlimit unlimited = limit;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with("VmSize:")) {
+    }
+    limit.rlim_cur = std::stoul(line.substr(7)) * 1024 + (16 << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &limit), 0);
+    LoadText(*control_Form->Memo1, text); // a new picture, in the other framebuffer
+    View()->DrawFrame();
+    setrlimit(RLIMIT_AS, &unlimited);
+    // Every frame now draws the points, an unchanged scene too.
+    GLuint query = 0, drawn = 0;
+    glGenQueries(1, &query);
+    glBeginQuery(GL_PRIMITIVES_GENERATED, query);
+    View()->DrawFrame();
+    glEndQuery(GL_PRIMITIVES_GENERATED);
+    glGetQueryObjectuiv(query, GL_QUERY_RESULT, &drawn);
+    glDeleteQueries(1, &query);
+    EXPECT_EQ(drawn, vertices.size() / 3);
+    // Where each lands, the pixel rule is checked on smaller windows: here
+    // the driver snaps points coarser than the rule's margin.
+    EXPECT_EQ(Render().Reds().size(), RuleReds(vertices).size());
 }
 
 // A pass over every current line, as the view made before it kept points:
