@@ -2,12 +2,14 @@
 // the user's locale writes them, and the exact error for a line that is no point.
 #include "cloudloader.h"
 #include "cloudpoints.h"
+#include "floatarray.h"
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
 
 #include <charconv>
+#include <random>
 #include <system_error>
 
 using namespace std::string_literals;
@@ -191,3 +193,29 @@ TEST(CloudLoader, HoldsNothingOfALoadCancelledOrFailed)
 }
 
 } // namespace
+
+TEST(FloatArray, KeepsItsFloatsThroughEditsInAndOutOfAMappingOfItsOwn)
+{
+    // Sizes either side of a megabyte (262,144 floats), from which a block
+    // is a mapping, and back to nothing.
+    FloatArray array;
+    std::vector<float> expected;
+    std::mt19937 random(11);
+    for (const std::size_t size : {1000u, 300'000u, 5000u, 2'000'000u, 10u, 270'000u, 0u, 7u}) {
+        const std::size_t at = expected.empty() ? 0 : random() % expected.size();
+        const std::size_t count = size > expected.size() ? size - expected.size() : 0;
+        array.Insert(at, count, 0);
+        expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(at), count, 0);
+        for (std::size_t i = at; i < at + count; ++i)
+            array[i] = expected[i] = static_cast<float>(random());
+        const std::size_t removed = std::min(expected.size() - size, expected.size() - at);
+        array.Erase(at, at + removed);
+        expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(at),
+                       expected.begin() + static_cast<std::ptrdiff_t>(at + removed));
+        array.Resize(size, 2.5f);
+        expected.resize(size, 2.5f);
+        array.Trim(size % 3);
+        ASSERT_EQ(std::vector(array.begin(), array.end()), expected) << size;
+        ASSERT_EQ(array.capacity(), size + size % 3);
+    }
+}
