@@ -2,11 +2,10 @@
 
 #include "fileload.h"
 #include "longlines.h"
+#include "plainaccessible.h"
 #include "report.h"
 #include "scintilla.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 
@@ -17,19 +16,6 @@ using S = QsciScintillaBase;
 bool IsBreak(char c)
 {
     return c == '\n' || c == '\r';
-}
-
-// Qt makes a widget's accessible interface whenever one is asked for, with
-// or without an assistive technology listening, and QScintilla's counts the
-// characters from the start of the text up to the caret at every caret move:
-// 0.4 s a key at the end of 100 MB. Without a listener the text box has a
-// plain one.
-QAccessibleInterface* PlainTextBoxAccessible(const QString& /*className*/, QObject* object)
-{
-    auto* memo = qobject_cast<TMemo*>(object);
-    if (memo && !QAccessible::isActive())
-        return new QAccessibleWidget(memo, QAccessible::EditableText);
-    return nullptr;
 }
 
 } // namespace
@@ -137,11 +123,7 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
 
 TMemo::TMemo(QWidget* parent) : QsciScintilla(parent), Lines(&lines_), lines_(*this)
 {
-    // Asked after QScintilla's, which the first of its editors installs.
-    [[maybe_unused]] static const bool plainAccessible = [] {
-        QAccessible::installFactory(PlainTextBoxAccessible);
-        return true;
-    }();
+    UsePlainAccessibleTextBoxes();
     // A plain text box: no lexer, margins or wrapping, scroll bars both ways.
     UseTextOnlyDocument(*this);
     setUtf8(true);
