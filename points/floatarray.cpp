@@ -76,7 +76,7 @@ void FloatArray::Free(float* data, std::size_t count)
 
 void FloatArray::Reallocate(std::size_t count)
 {
-    if (count > SIZE_MAX / sizeof(float) / 2)
+    if (count > SIZE_MAX / sizeof(float) / 2) // with room to round up to pages
         throw std::bad_alloc();
     const std::size_t kept = std::min(size_, count);
     if (data_ && Mapped(capacity_) && Mapped(count)) {

@@ -18,11 +18,7 @@ public:
 
     std::size_t size() const { return size_; }
     std::size_t capacity() const { return capacity_; }
-    bool empty() const { return size_ == 0; }
-    float* data() { return data_; }
     const float* data() const { return data_; }
-    float* begin() { return data_; }
-    float* end() { return data_ + size_; }
     const float* begin() const { return data_; }
     const float* end() const { return data_ + size_; }
     float& operator[](std::size_t i) { return data_[i]; }

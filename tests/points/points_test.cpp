@@ -3,13 +3,13 @@
 #include "cloudloader.h"
 #include "cloudpoints.h"
 #include "floatarray.h"
+#include "procstatus.h"
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
 
 #include <charconv>
-#include <fstream>
 #include <random>
 #include <system_error>
 
@@ -182,12 +182,8 @@ TEST(CloudLoader, HoldsNothingOfALoadCancelledOrFailed)
     // What the program holds from the heap, in every arena and mapped apart,
     // and its writable mappings, the points' own among them.
     const auto held = [] {
-        std::ifstream status("/proc/self/status");
-        std::string line;
-        while (std::getline(status, line) && !line.starts_with("VmData:")) {
-        }
         return std::pair(static_cast<long>(mallinfo2().uordblks + mallinfo2().hblkhd),
-                         std::stol(line.substr(7)) * 1024);
+                         StatusBytes("VmData"));
     };
     for (const auto& launch : kLaunches) {
         CloudLoader loader('.', launch);

@@ -1,6 +1,7 @@
 // The view as the user sees it: where the points land, how the keys turn
 // them, what a line that is not a point does, pictures drawn in slices, and
 // the kept points against a full pass through long random edits.
+#include "procstatus.h"
 #include "program.h"
 #include "rotation.h"
 #include "scintilla.h"
@@ -10,7 +11,6 @@
 #include <QMatrix4x4>
 
 #include <cmath>
-#include <fstream>
 #include <optional>
 #include <random>
 #include <set>
@@ -377,11 +377,7 @@ TEST_F(ViewTest, AFramebufferWithoutRoomForItsPictureFallsBackAndStillShowsThePo
     rlimit limit{};
     getrlimit(RLIMIT_AS, &limit);
     const rlimit unlimited = limit;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line) && !line.starts_with("VmSize:")) {
-    }
-    limit.rlim_cur = std::stoul(line.substr(7)) * 1024 + (16 << 20);
+    limit.rlim_cur = static_cast<rlim_t>(StatusBytes("VmSize")) + (16 << 20);
     ASSERT_EQ(setrlimit(RLIMIT_AS, &limit), 0);
     LoadText(*control_Form->Memo1, text); // a new picture, in the other framebuffer
     View()->DrawFrame();
