@@ -50,13 +50,12 @@ bool Computing()
            context->hasExtension("GL_ARB_compute_shader");
 }
 
-Frame Render()
+// Counting points drawn, or compute shader invocations where those draw them.
+Frame Render(GLenum counted = Computing() ? GL_COMPUTE_SHADER_INVOCATIONS_ARB
+                                          : GL_PRIMITIVES_GENERATED)
 {
     Frame frame;
-    // Points drawn, or compute shader invocations where those draw them.
     GLuint query = 0;
-    const GLenum counted =
-        Computing() ? GL_COMPUTE_SHADER_INVOCATIONS_ARB : GL_PRIMITIVES_GENERATED;
     glGenQueries(1, &query);
     glBeginQuery(counted, query);
     try {
@@ -383,17 +382,11 @@ TEST_F(ViewTest, AFramebufferWithoutRoomForItsPictureFallsBackAndStillShowsThePo
     View()->DrawFrame();
     setrlimit(RLIMIT_AS, &unlimited);
     // Every frame now draws the points, an unchanged scene too.
-    GLuint query = 0, drawn = 0;
-    glGenQueries(1, &query);
-    glBeginQuery(GL_PRIMITIVES_GENERATED, query);
-    View()->DrawFrame();
-    glEndQuery(GL_PRIMITIVES_GENERATED);
-    glGetQueryObjectuiv(query, GL_QUERY_RESULT, &drawn);
-    glDeleteQueries(1, &query);
-    EXPECT_EQ(drawn, vertices.size() / 3);
+    const Frame frame = Render(GL_PRIMITIVES_GENERATED);
+    EXPECT_EQ(frame.drawn, vertices.size() / 3);
     // Where each lands, the pixel rule is checked on smaller windows: here
     // the driver snaps points coarser than the rule's margin.
-    EXPECT_EQ(Render().Reds().size(), RuleReds(vertices).size());
+    EXPECT_EQ(frame.Reds().size(), RuleReds(vertices).size());
 }
 
 // A pass over every current line, as the view made before it kept points:
