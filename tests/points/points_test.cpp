@@ -65,7 +65,7 @@ std::string Repeat(const std::string& piece, int times, const std::string& befor
 
 TEST(ParsePointLine, Table)
 {
-    const std::string longOne = "1" + std::string(400, '0');
+    const std::string longOne = std::string(1, '1').append(400, '0');
     const struct
     {
         std::string line;
