@@ -5,7 +5,7 @@
 
 #include "cloudpoints.h"
 #include "floatarray.h"
-#include "loadtap.h"
+#include "lineschange.h"
 
 #include <exception>
 #include <functional>
