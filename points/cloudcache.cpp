@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-void CloudCache::Reset(int lineCount)
+void CloudCache::Reset(std::int64_t lineCount)
 {
     vertices_.Assign(static_cast<std::size_t>(lineCount) * 3, 0.0f);
     pending_.clear();
@@ -12,9 +12,9 @@ void CloudCache::Reset(int lineCount)
     ++version_;
 }
 
-void CloudCache::Replace(int first, int removed, int added)
+void CloudCache::Replace(std::int64_t first, std::int64_t removed, std::int64_t added)
 {
-    const int size = static_cast<int>(vertices_.size() / 3);
+    const std::int64_t size = static_cast<std::int64_t>(vertices_.size() / 3);
     if (first < 0 || removed < 0 || added < 0 || first + removed > size) {
         // Out of step with the text: the next update starts again.
         Reset(0);
@@ -26,7 +26,7 @@ void CloudCache::Replace(int first, int removed, int added)
     else if (added < removed)
         vertices_.Erase(at, at + static_cast<std::size_t>(removed - added) * 3);
 
-    const int shift = added - removed;
+    const std::int64_t shift = added - removed;
     if (failed_ >= first + removed)
         failed_ += shift;
     else if (failed_ >= first)
@@ -54,9 +54,9 @@ void CloudCache::Replace(int first, int removed, int added)
     ++version_;
 }
 
-void CloudCache::Install(ConvertedLines lines, int lineCount)
+void CloudCache::Install(ConvertedLines lines, std::int64_t lineCount)
 {
-    const auto good = static_cast<int>(lines.vertices.size() / 3);
+    const auto good = static_cast<std::int64_t>(lines.vertices.size() / 3);
     if (good > lineCount) {
         Reset(lineCount);
         return;
@@ -84,10 +84,11 @@ void CloudCache::Apply(std::vector<LinesChange> changes)
     }
 }
 
-CloudCache::Progress CloudCache::Update(int lineCount, int count, const LinesIn& linesIn,
-                                        char decimalSeparator, int budget)
+CloudCache::Progress CloudCache::Update(std::int64_t lineCount, std::int64_t count,
+                                        const LinesIn& linesIn, char decimalSeparator,
+                                        std::int64_t budget)
 {
-    if (static_cast<int>(vertices_.size() / 3) != lineCount || count > lineCount)
+    if (static_cast<std::int64_t>(vertices_.size() / 3) != lineCount || count > lineCount)
         Reset(lineCount);
     while (!pending_.empty() && pending_.front().begin < count) {
         Span& span = pending_.front();
@@ -97,7 +98,7 @@ CloudCache::Progress CloudCache::Update(int lineCount, int count, const LinesIn&
             return {failed_, true};
         if (budget <= 0)
             return {span.begin, false};
-        const int end = std::min({span.end, count, span.begin + budget});
+        const std::int64_t end = std::min({span.end, count, span.begin + budget});
         ++version_;
         // One walk through the span's bytes: asking the text for each line
         // on its own costs more than converting it.

@@ -26,14 +26,14 @@ class CloudCache
 {
 public:
     // Every line is to be converted again; the text has `lineCount` lines.
-    void Reset(int lineCount);
+    void Reset(std::int64_t lineCount);
 
     // Lines [first, first + removed) were replaced by `added` lines.
-    void Replace(int first, int removed, int added);
+    void Replace(std::int64_t first, std::int64_t removed, std::int64_t added);
 
     // The whole text was replaced by one of `lineCount` lines, converted as
     // far as `lines` says.
-    void Install(ConvertedLines lines, int lineCount);
+    void Install(ConvertedLines lines, std::int64_t lineCount);
 
     // In step with the text's `changes`: a load's lines as its loader
     // converted them, where it did, and an edit's to be converted again.
@@ -41,20 +41,20 @@ public:
 
     // The bytes of lines [begin, end), each with its line break (CR LF, CR
     // or LF), end to end as in the text.
-    using LinesIn = std::function<std::string_view(int begin, int end)>;
+    using LinesIn = std::function<std::string_view(std::int64_t begin, std::int64_t end)>;
 
     struct Progress
     {
-        int good;      // lines from the start known to be points
-        bool complete; // all `count` are, or the line after them is not one
+        std::int64_t good; // lines from the start known to be points
+        bool complete;     // all `count` are, or the line after them is not one
     };
 
     // Brings the first `count` lines up to date, converting at most `budget`,
     // given `lineCount` lines in all (the text may have a last, empty line
     // that is no point line). Nothing after the first line that is not a
     // point is converted, as in a full pass.
-    Progress Update(int lineCount, int count, const LinesIn& linesIn, char decimalSeparator,
-                    int budget);
+    Progress Update(std::int64_t lineCount, std::int64_t count, const LinesIn& linesIn,
+                    char decimalSeparator, std::int64_t budget);
 
     // Raises the error of the line the last complete update stopped at, its
     // message naming the line as a person counts, from 1. The error is found
@@ -70,14 +70,14 @@ public:
 private:
     struct Span
     {
-        int begin;
-        int end;
+        std::int64_t begin;
+        std::int64_t end;
     };
 
     FloatArray vertices_;
     // Lines not yet converted, or that failed: ordered, disjoint.
     std::vector<Span> pending_;
-    int failed_ = -1; // the line that failed, while unedited
+    std::int64_t failed_ = -1; // the line that failed, while unedited
     std::exception_ptr error_;
     std::string message_;
     unsigned long long version_ = 0;
