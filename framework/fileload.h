@@ -1,41 +1,34 @@
-// A file's text read into a document of its own, with its progress shown, to
-// take the text box's place once all of it is in.
+// A file's text read into memory of its own with its progress shown, its
+// points converted beside it, to take the text box's place once all of it is
+// in: a load that fails or is cancelled changes nothing.
 #pragma once
 
 #include "loadtap.h"
-#include "longlines.h"
 #include "sysutils.h"
+#include "textbuilder.h"
 
 #include <QWidget>
 
-#include <memory>
-#include <vector>
+#include <any>
 
 class FileLoad
 {
 public:
     // Shows its progress over `owner`; hands the text to `tap` as it comes in.
     FileLoad(QWidget& owner, LoadTap* tap);
+    // Tells the tap of a load that did not complete.
     ~FileLoad();
     FileLoad(const FileLoad&) = delete;
     FileLoad& operator=(const FileLoad&) = delete;
 
-    // False when the user cancelled. A file that cannot be read, or has more
-    // lines than the text box takes, raises an Exception naming it.
-    bool Read(const AnsiString& fileName);
-
-    // The filled document, and positions of which each long line holds one;
-    // the document lives as long as this does, or as whoever takes a hold of it.
-    long Document() const;
-    const std::vector<long>& Marks() const;
-
-    // The text is about to take the text box's place: what the tap made of it.
-    std::any Adopted();
+    // Reads the whole file into `built` and waits for the tap. False when the
+    // user cancelled. A file that cannot be read raises an Exception naming it.
+    bool Read(const AnsiString& fileName, TextBuilder& built);
+    // What the tap made of the text read, once.
+    std::any Made();
 
 private:
-    class Filler;
     QWidget& owner_;
     LoadTap* tap_;
-    bool tapStarted_ = false;
-    std::unique_ptr<Filler> filler_;
+    bool tapping_ = false; // the tap has a load it has not finished
 };

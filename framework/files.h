@@ -1,22 +1,32 @@
+// Reading a file whole, as a load does: refused at once where it cannot be.
 #pragma once
 
 #include "sysutils.h"
 
 #include <cstdint>
-#include <functional>
-#include <string_view>
-
-// Given each piece of the file in turn, with the bytes read so far and the
-// file's size when it was opened; told the size first with an empty piece.
-// Returning false stops the reading; running out of memory fails it, with
-// the path and the reason.
-using TakePiece =
-    std::function<bool(std::string_view piece, std::uint64_t done, std::uint64_t size)>;
+#include <string>
 
 // Raises the Exception of a file that cannot be opened, with the reason.
 [[noreturn]] void FailToOpen(const std::string& path, const std::string& reason);
 
-// Reads a regular file piece by piece to its end, also where that is not
-// where its size said. A file that cannot be read raises an Exception naming
-// the path and the reason. False when `take` stopped it.
-bool ReadFilePieces(const std::string& path, std::size_t pieceSize, const TakePiece& take);
+// A regular file open for reading. Each failure raises an Exception naming
+// the path and the reason: a file that is missing, unreadable, a directory,
+// a FIFO or a device, or larger than memory and swap together.
+class FileReader
+{
+public:
+    explicit FileReader(const std::string& path);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // The size it had when opened; it may grow or shrink while it is read.
+    std::uint64_t Size() const { return size_; }
+    // Up to `size` bytes into `into`, as many as there are; 0 at its end.
+    std::size_t Read(char* into, std::size_t size);
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};

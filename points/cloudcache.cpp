@@ -84,10 +84,10 @@ void CloudCache::Apply(std::vector<LinesChange> changes)
     }
 }
 
-CloudCache::Progress CloudCache::Update(std::int64_t lineCount, std::int64_t count,
-                                        const LinesIn& linesIn, char decimalSeparator,
-                                        std::int64_t budget)
+CloudCache::Progress CloudCache::Update(const TextStore& text, std::int64_t count,
+                                        char decimalSeparator, std::int64_t budget)
 {
+    const std::int64_t lineCount = text.LineCount();
     if (static_cast<std::int64_t>(vertices_.size() / 3) != lineCount || count > lineCount)
         Reset(lineCount);
     while (!pending_.empty() && pending_.front().begin < count) {
@@ -100,12 +100,13 @@ CloudCache::Progress CloudCache::Update(std::int64_t lineCount, std::int64_t cou
             return {span.begin, false};
         const std::int64_t end = std::min({span.end, count, span.begin + budget});
         ++version_;
-        // One walk through the span's bytes: asking the text for each line
-        // on its own costs more than converting it.
-        const std::string_view bytes = linesIn(span.begin, end);
-        std::size_t at = 0;
-        for (; span.begin < end; ++span.begin, --budget) {
-            const std::string_view line = NextLine(bytes, at);
+        // The lines one after another, each found from where the last ended.
+        LineReader reader(text, span.begin);
+        LineReader::Line read{};
+        for (; span.begin < end && reader.Next(read); ++span.begin, --budget) {
+            if (!read.whole)
+                joined_ = text.Text(read.position, read.length);
+            const std::string_view line = read.whole ? read.bytes : joined_;
             if (!ConvertLine(line, scratch_, decimalSeparator,
                              &vertices_[static_cast<std::size_t>(span.begin) * 3])) {
                 failed_ = span.begin;

@@ -6,9 +6,9 @@
 #include "cloudpoints.h"
 #include "floatarray.h"
 #include "lineschange.h"
+#include "textstore.h"
 
 #include <exception>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,22 +39,18 @@ public:
     // converted them, where it did, and an edit's to be converted again.
     void Apply(std::vector<LinesChange> changes);
 
-    // The bytes of lines [begin, end), each with its line break (CR LF, CR
-    // or LF), end to end as in the text.
-    using LinesIn = std::function<std::string_view(std::int64_t begin, std::int64_t end)>;
-
     struct Progress
     {
         std::int64_t good; // lines from the start known to be points
         bool complete;     // all `count` are, or the line after them is not one
     };
 
-    // Brings the first `count` lines up to date, converting at most `budget`,
-    // given `lineCount` lines in all (the text may have a last, empty line
-    // that is no point line). Nothing after the first line that is not a
-    // point is converted, as in a full pass.
-    Progress Update(std::int64_t lineCount, std::int64_t count, const LinesIn& linesIn,
-                    char decimalSeparator, std::int64_t budget);
+    // Brings the first `count` lines of `text` up to date, converting at
+    // most `budget` (the text may have a last, empty line that is no point
+    // line). Nothing after the first line that is not a point is converted,
+    // as in a full pass.
+    Progress Update(const TextStore& text, std::int64_t count, char decimalSeparator,
+                    std::int64_t budget);
 
     // Raises the error of the line the last complete update stopped at, its
     // message naming the line as a person counts, from 1. The error is found
@@ -82,4 +78,5 @@ private:
     std::string message_;
     unsigned long long version_ = 0;
     TStringList scratch_;
+    std::string joined_; // a line that spans pieces of the text
 };

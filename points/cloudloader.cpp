@@ -24,6 +24,7 @@ void CloudLoader::Start(std::uint64_t /*size*/)
 {
     Stop();
     afterCr_ = stopped_ = failed_ = ended_ = dropped_ = gaveUp_ = false;
+    done_ = 0;
     active_ = true;
     // The thread only makes the load faster: without one, it is converted
     // here as it comes.
@@ -35,12 +36,13 @@ void CloudLoader::Start(std::uint64_t /*size*/)
     }
 }
 
-void CloudLoader::Take(std::string_view piece)
+void CloudLoader::Take(std::string_view piece, std::uint32_t* /*counts*/)
 {
     if (!active_)
         return;
     if (!threaded_) {
         Convert(piece, false);
+        done_ += piece.size();
         return;
     }
     std::unique_lock lock(mutex_);
@@ -124,6 +126,7 @@ void CloudLoader::Work()
                 changed_.notify_all();
             }
             Convert(piece, false);
+            done_ += piece.size();
             const std::lock_guard lock(mutex_);
             spare_.push_back(std::move(piece));
         }

@@ -5,6 +5,7 @@
 #include "cloudcache.h"
 #include "loadtap.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -29,7 +30,8 @@ public:
     CloudLoader& operator=(const CloudLoader&) = delete;
 
     void Start(std::uint64_t size) override;
-    void Take(std::string_view piece) override;
+    void Take(std::string_view piece, std::uint32_t* counts) override;
+    std::uint64_t Done() const override { return done_; }
     // Complete, and where all went well: the lines as converted
     // (ConvertedLines), holding no more than they need and a place for an
     // empty last line.
@@ -65,4 +67,5 @@ private:
     bool stopped_ = false;   // a line that is no point was met
     bool failed_ = false;    // out of memory: convert as edits are
     TStringList scratch_;
+    std::atomic<std::uint64_t> done_ = 0;
 };

@@ -21,7 +21,9 @@ public:
     // piece, as CountBreaks counts them, into `counts` (one a slice), which
     // stays valid until Finish too; a slice left at kUncounted the load counts.
     virtual void Take(std::string_view piece, std::uint32_t* counts) = 0;
-    // How many bytes of the pieces taken it is done with.
+    // How many bytes of the pieces taken it is done with. Sooner or later it
+    // is done with every one, whatever befell the work (a bad line, memory
+    // running out): the load waits for that.
     virtual std::uint64_t Done() const = 0;
     // The load ended. Complete: waits for what is left, and gives what it
     // made, which travels with the change that puts the text in place.

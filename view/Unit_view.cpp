@@ -49,7 +49,7 @@ constexpr GLfloat kStepDegrees = 5.0f;
 
 // Lines converted in one frame at most where pictures take several frames:
 // about 10 ms, so that a large paste holds nothing up.
-constexpr int kLinesPerFrame = 100000;
+constexpr std::int64_t kLinesPerFrame = 100000;
 
 } // namespace
 
@@ -136,19 +136,16 @@ void Tview_Form::DrawPoints()
 {
     TStrings& lines = *control_Form->Memo1->Lines;
     points_.Apply(lines.TakeChanges());
-    const int count = lines.Count();
-    const int budget = picture_ && picture_->Offscreen() ? kLinesPerFrame : count;
-    const auto [good, complete] = points_.Update(
-        lines.TextLineCount(), count,
-        [&lines](int begin, int end) { return lines.Range(begin, end); }, DecimalSeparator(),
-        budget);
+    const std::int64_t count = lines.Count();
+    const std::int64_t budget = picture_ && picture_->Offscreen() ? kLinesPerFrame : count;
+    const auto [good, complete] = points_.Update(lines.Store(), count, DecimalSeparator(), budget);
     if (complete && good < count)
         points_.RaiseBadLine();
     glColor3f(1, 0, 0);
     if (!picture_)
         return;
     if (complete)
-        picture_->Draw(points_.Version(), points_.Vertices().data(), count);
+        picture_->Draw(points_.Version(), points_.Vertices().data(), static_cast<int>(count));
     else
         picture_->Present();
 }

@@ -239,7 +239,7 @@ void TStringList::SetCommaTextSpacesAsCommas(std::string_view text, std::size_t 
     }
 }
 
-EStringListError EStringListError::IndexOutOfBounds(int index)
+EStringListError EStringListError::IndexOutOfBounds(std::int64_t index)
 {
     return EStringListError("List index out of bounds (" + std::to_string(index) + ")");
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -38,7 +39,7 @@ class EStringListError : public Exception
 {
 public:
     using Exception::Exception;
-    static EStringListError IndexOutOfBounds(int index);
+    static EStringListError IndexOutOfBounds(std::int64_t index);
 };
 
 // A list of strings that splits comma text. Reused across lines, it keeps its

@@ -1,11 +1,9 @@
 // The layer in the platform's place: idle calls, the report of failures,
-// loading files into the text box, the lines it holds, and lines too long to
-// lay out.
+// loading files into the text box, and the lines it holds.
 #include "application.h"
 #include "files.h"
 #include "qt.h"
 #include "report.h"
-#include "scintilla.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -91,8 +89,8 @@ TEST_F(Framework, RecurringFailureWaitsForStillTextAndComesOncePerText)
 std::vector<std::string> LinesOf(const TMemo& memo)
 {
     std::vector<std::string> lines;
-    for (int i = 0; i < memo.Lines->Count(); ++i)
-        lines.emplace_back(memo.Lines->View(i));
+    for (std::int64_t i = 0; i < memo.Lines->Count(); ++i)
+        lines.push_back(memo.Lines->Strings(i));
     return lines;
 }
 
@@ -145,88 +143,8 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
         }
         EXPECT_EQ(TextOf(memo), "1 1 1\n") << path;
     }
-    // Memory that runs out part way is named as well.
-    try {
-        ReadFilePieces(small, 4, [](auto...) -> bool { throw std::bad_alloc(); });
-        ADD_FAILURE() << "read without memory";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file \"" + small.string() +
-                                   "\". There is not enough memory to load it.");
-    }
     for (const auto& file : {fifo, large, small})
         std::filesystem::remove(file);
-}
-
-// A text box, asked what Scintilla knows of its lines.
-struct Box : TMemo
-{
-    long At(int line, bool end = false) const
-    {
-        return Send(*this, end ? SCI_GETLINEENDPOSITION : SCI_POSITIONFROMLINE, line);
-    }
-    bool CaretInShortLine() const
-    {
-        const long line = Send(*this, SCI_LINEFROMPOSITION, Send(*this, SCI_GETCURRENTPOS));
-        return At(static_cast<int>(line), true) - At(static_cast<int>(line)) <= 65536;
-    }
-    // Out of view: hidden, or, the first line, scrolled out.
-    std::vector<int> Hidden() const
-    {
-        std::vector<int> hidden;
-        for (int line = 0; line < Lines->TextLineCount(); ++line)
-            if (line == 0 ? Send(*this, SCI_GETFIRSTVISIBLELINE) > 0
-                          : Send(*this, SCI_GETLINEVISIBLE, line) == 0)
-                hidden.push_back(line);
-        return hidden;
-    }
-    std::string Note(int line) const { return annotation(line).toStdString(); }
-};
-
-std::string NoteFor(std::size_t bytes)
-{
-    return "A line of " + std::to_string(bytes) + " bytes is not shown: it is too long to lay out.";
-}
-
-const std::string kShown(65536, '7');
-const std::string kLong = kShown + "8";
-
-TEST_F(Framework, LinesTooLongToLayOutAreHiddenWithANoteAndTheCaretOutOfThem)
-{
-    std::string lines; // up to just short of a read piece, so that the long line spans two
-    while (lines.size() < (4u << 20) - 100)
-        lines += "1 2 3\n";
-    const int count = static_cast<int>(lines.size() / 6);
-    const struct
-    {
-        std::string text;
-        std::string typed; // then at the start of line 1, a long line made by typing
-        std::vector<int> hidden;
-        int noted;
-        std::string note;
-    } rows[] = {
-        {"1 2 3\n" + kShown + "\n4 5 6", "", {}, 0, ""},
-        {"1 2 3\n4 5 6\n7 8 9", std::string(65532, 'x'), {1}, 0, NoteFor(65537)},
-        {"1 2 3\n" + kLong + "\n" + kLong + "8\n4 5 6",
-         "",
-         {1, 2},
-         0,
-         NoteFor(65537) + "\n" + NoteFor(65538)},
-        {kLong + "\n4 5 6", "", {0}, 1, NoteFor(65537)},
-        {"1\r" + kShown + kShown + "\r2\r" + kLong, "", {1, 3}, 2, NoteFor(65537)},
-        {lines + kLong + "\n1 2 3", "", {count}, count - 1, NoteFor(65537)},
-    };
-    Box box;
-    box.resize(400, 300);
-    box.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    for (const auto& r : rows) {
-        LoadText(box, r.text);
-        box.insertAt(QString::fromStdString(r.typed), 1, 0);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(box.Hidden(), r.hidden) << r.text.substr(0, 20);
-        EXPECT_EQ(box.Note(r.noted), r.note) << r.text.substr(0, 20);
-        EXPECT_TRUE(box.CaretInShortLine()) << "the caret left in a long line";
-    }
 }
 
 } // namespace

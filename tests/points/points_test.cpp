@@ -157,8 +157,9 @@ TEST(CloudLoader, ConvertsTheLinesOfAnyTwoPiecesAsOnePassDoesWithOrWithoutAThrea
             for (std::size_t cut = 0; cut <= text.size(); ++cut) {
                 CloudLoader loader('.', launch);
                 loader.Start(text.size());
-                loader.Take(std::string_view(text).substr(0, cut));
-                loader.Take(std::string_view(text).substr(cut));
+                std::uint32_t counts[2][2];
+                loader.Take(std::string_view(text).substr(0, cut), counts[0]);
+                loader.Take(std::string_view(text).substr(cut), counts[1]);
                 const std::any made = loader.Finish(true);
                 const auto* lines = std::any_cast<ConvertedLines>(&made);
                 ASSERT_TRUE(lines);
@@ -191,8 +192,9 @@ TEST(CloudLoader, HoldsNothingOfALoadCancelledOrFailed)
         for (int load = 0; load < 2; ++load) {
             const auto before = held();
             loader.Start(64 * piece.size());
+            std::vector<std::uint32_t> counts(2);
             for (int i = 0; i < 64; ++i)
-                loader.Take(piece);
+                loader.Take(piece, counts.data());
             EXPECT_FALSE(loader.Finish(false).has_value());
             // The scratch list of the last line converted may stay.
             EXPECT_LT(held().first - before.first, 4096);

@@ -31,12 +31,10 @@ inline bool WaitFor(const std::function<bool()>& done)
     return true;
 }
 
-inline std::string TextOf(const QsciScintillaBase& editor)
+inline std::string TextOf(const TMemo& memo)
 {
-    const auto* bytes = reinterpret_cast<const char*>(
-        editor.SendScintilla(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
-    return {bytes,
-            static_cast<std::size_t>(editor.SendScintilla(QsciScintillaBase::SCI_GETLENGTH))};
+    const TextStore& text = memo.Lines->Store();
+    return text.Text(0, text.Length());
 }
 
 // A file of the test process's own: ctest runs several processes at once.
@@ -47,6 +45,13 @@ inline std::filesystem::path TempFile(const std::string& name, std::string_view 
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return path;
+}
+
+// Types `text` at the start of line `line`, as one edit.
+inline void InsertAt(TMemo& memo, std::int64_t line, std::string_view text)
+{
+    memo.SetSelStart(memo.Lines->Store().LineStart(line));
+    memo.SetSelText(text);
 }
 
 // Replaces the whole text as File > Open does.

@@ -4,7 +4,6 @@
 #include "procstatus.h"
 #include "program.h"
 #include "rotation.h"
-#include "scintilla.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -271,9 +270,9 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
     EXPECT_EQ(frame.drawn, 0u) << "points drawn for a frame never shown";
     ASSERT_TRUE(WaitFor(
         [] { return ReportText() == "Line 3: 'abc' is not a valid floating point value"; }));
-    memo.insertAt("4 5 6\n7 8 9\n", 0, 0);
+    InsertAt(memo, 0, "4 5 6\n7 8 9\n");
     EXPECT_EQ(Render().error, "Line 5: 'abc' is not a valid floating point value");
-    memo.insertAt("9", 4, 0);
+    InsertAt(memo, 4, "9");
     EXPECT_EQ(Render().error, "Line 5: '9abc' is not a valid floating point value");
     ASSERT_TRUE(WaitFor([] {
         return ReportText() == "Line 5: '9abc' is not a valid floating point value";
@@ -282,7 +281,7 @@ TEST_F(ViewTest, BadLineDrawsNothingAndIsReportedWhereItNowIs)
     for (const bool keys : {true, false}) {
         LoadText(memo, "1 2 3\n-10 20 0\n");
         ASSERT_EQ(Render().Reds().size(), 2u);
-        keys ? (memo.selectAll(), memo.removeSelectedText()) : LoadText(memo, "");
+        keys ? (memo.SelectAll(), memo.SetSelText({})) : LoadText(memo, "");
         EXPECT_EQ(Render().Reds(), (std::vector<std::pair<int, int>>{})) << keys;
     }
 }
@@ -321,7 +320,7 @@ TEST_F(ViewTest, NumbersTakeTheLocalesDecimalSeparator)
     const bool comma = locale && std::string_view(locale).starts_with("de_DE");
     TMemo& memo = *control_Form->Memo1;
     LoadText(memo, "\"20 5\" 0 0\n");
-    memo.insertAt("1 \"2 5\" 3\n", 1, 0);
+    InsertAt(memo, 1, "1 \"2 5\" 3\n");
     const Frame frame = Render();
     EXPECT_EQ(frame.error, comma ? "" : "Line 1: '20,5' is not a valid floating point value");
     if (comma) {
@@ -389,27 +388,6 @@ TEST_F(ViewTest, AFramebufferWithoutRoomForItsPictureFallsBackAndStillShowsThePo
     EXPECT_EQ(frame.Reds().size(), RuleReds(vertices).size());
 }
 
-// A pass over every current line, as the view made before it kept points:
-// the points up to the first bad line, and the message it raises.
-std::pair<std::vector<float>, std::string> FullPass(const TStrings& lines)
-{
-    std::pair<std::vector<float>, std::string> pass;
-    TStringList scratch;
-    float point[3];
-    for (int i = 0; i < lines.Count(); ++i) {
-        if (!ConvertLine(lines.View(i), scratch, '.', point)) {
-            try {
-                ParsePointLine(lines.View(i), scratch, '.');
-            } catch (const Exception& e) {
-                pass.second = "Line " + std::to_string(i + 1) + ": " + e.Message();
-            }
-            break;
-        }
-        pass.first.insert(pass.first.end(), point, point + 3);
-    }
-    return pass;
-}
-
 TEST(KeepRotation, TakesAMatrixNearARotationBackToIt)
 {
     QMatrix4x4 turned;
@@ -423,90 +401,6 @@ TEST(KeepRotation, TakesAMatrixNearARotationBackToIt)
         std::copy(m.constData(), m.constData() + 16, in.begin());
         EXPECT_TRUE(Near(QMatrix4x4(NearestRotation(in).data()).transposed(), expected, 1e-5f))
             << row;
-    }
-}
-
-TEST(KeptPoints, EqualAFullPassThroughRandomEditsAndLoads)
-{
-    const std::string pieces[] = {"1 2 3\n", "-4.5 6e1 7\r\n", "8,9,10\r", "\n", "\r", "\r\n", " 5",
-                                  ".e",      "x\t,",           "1 2"};
-    using S = QsciScintillaBase;
-    for (unsigned seed = 1; seed <= 20; ++seed) {
-        std::mt19937 random(seed);
-        const auto pick = [&random](long high) {
-            return std::uniform_int_distribution<long>(0, high)(random);
-        };
-        // A few pieces, or, as a file, up to 30 lines mostly points.
-        const auto some = [&](bool file) {
-            std::string text;
-            for (long i = file ? pick(30) : pick(5) + 1; i > 0; --i)
-                text += file && pick(9) ? pieces[0] : pieces[pick(std::size(pieces) - 1)];
-            return text;
-        };
-        TMemo memo;
-        TStrings& lines = *memo.Lines;
-        CloudCache cache;
-        CloudLoader loader('.');
-        lines.SetLoadTap(&loader);
-        // Once, a load whose first line spans pieces and is too long to join
-        // there: it is converted where it lies in the text box.
-        if (seed == 1)
-            LoadText(memo, "1 2 3" + std::string(5 << 20, ' ') + "\n4 5 6\n");
-        for (int step = 0; step < 300; ++step) {
-            const long length = memo.length();
-            const int bad = static_cast<int>(FullPass(lines).first.size() / 3);
-            switch (pick(5)) {
-            case 0: // a few pieces typed at the start of a line, or anywhere
-            case 1:
-                memo.SendScintilla(
-                    S::SCI_INSERTTEXT,
-                    static_cast<unsigned long>(pick(1) ? Send(memo, S::SCI_POSITIONFROMLINE,
-                                                              pick(lines.TextLineCount() - 1))
-                                                       : pick(length)),
-                    some(false).c_str());
-                break;
-            case 2: // the first bad line deleted, as a user mends it
-                if (bad < lines.Count())
-                    Send(memo, S::SCI_DELETERANGE, Send(memo, S::SCI_POSITIONFROMLINE, bad),
-                         Send(memo, S::SCI_LINELENGTH, bad));
-                break;
-            case 3: // a few characters deleted anywhere
-                if (length > 0) {
-                    const long from = pick(length - 1);
-                    Send(memo, S::SCI_DELETERANGE, from, std::min(length - from, pick(2) + 1));
-                }
-                break;
-            case 4: // undo, now and then redo
-                Send(memo, pick(2) ? S::SCI_UNDO : S::SCI_REDO);
-                break;
-            default: // the whole text replaced by a load
-                LoadText(memo, some(true));
-            }
-            if (step % 3 == 1)
-                continue; // frames come after one edit or after several
-            cache.Apply(lines.TakeChanges());
-            // A few lines a frame, until all are converted.
-            const auto linesIn = [&lines](int b, int e) { return lines.Range(b, e); };
-            CloudCache::Progress progress{};
-            while (!(progress = cache.Update(lines.TextLineCount(), lines.Count(), linesIn, '.',
-                                             static_cast<int>(pick(8) + 1)))
-                        .complete) {
-            }
-            const auto [vertices, message] = FullPass(lines);
-            std::string kept;
-            try {
-                if (!message.empty())
-                    cache.RaiseBadLine();
-            } catch (const Exception& e) {
-                kept = e.Message();
-            }
-            const int good = static_cast<int>(vertices.size() / 3);
-            ASSERT_EQ(std::tie(progress.good, kept), std::tie(good, message))
-                << "seed " << seed << " step " << step;
-            ASSERT_EQ(std::vector(cache.Vertices().begin(), cache.Vertices().begin() + good * 3),
-                      vertices)
-                << "seed " << seed << " step " << step;
-        }
     }
 }
 
