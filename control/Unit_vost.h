@@ -1,5 +1,5 @@
-// The control window: the text box that holds the points, the file opening,
-// and the button that brings up the view.
+// The control window: the text box that holds the points, the file opening
+// and saving, and the button that brings up the view.
 #pragma once
 
 #include "forms.h"
@@ -17,7 +17,21 @@ public:
 
 public slots:
     void Open1Click(TObject* Sender);
+    void Save1Click(TObject* Sender);
+    void SaveAs1Click(TObject* Sender);
     void Button1Click(TObject* Sender);
+    void FormCloseQuery(TObject* Sender, bool& CanClose);
+
+private:
+    // Each true where the text was saved.
+    bool Save();
+    bool SaveAs();
+    // True once changes not saved are saved or given up; false to stay.
+    bool ChangesSettled();
+
+    // The file the text was last opened from or saved to; none for a text
+    // typed into the empty box.
+    AnsiString fileName_;
 };
 
 extern Tcontrol_Form* control_Form;

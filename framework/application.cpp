@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QSettings>
 
+#include <csignal>
+
 TApplication* Application = nullptr;
 
 namespace {
@@ -36,6 +38,9 @@ TApplication::~TApplication()
 
 void TApplication::Initialize()
 {
+    // A file grown past the limit the system sets fails its write, which a
+    // save reports, rather than ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Qt's own dialogs everywhere: a desktop's keeps state of its own, and
     // asking for Qt's once made already calls the desktop's toolkit up.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);

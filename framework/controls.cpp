@@ -60,11 +60,11 @@ namespace {
 class FileDialog : public QFileDialog
 {
 public:
-    explicit FileDialog(QWidget* parent) : QFileDialog(parent)
+    FileDialog(QWidget* parent, bool saving) : QFileDialog(parent)
     {
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::AnyFile);
-        setAcceptMode(QFileDialog::AcceptOpen);
+        setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     }
 
     void done(int result) override
@@ -80,14 +80,14 @@ public:
 
 } // namespace
 
-TOpenDialog::TOpenDialog(QWidget* parent) : QWidget(parent)
+TOpenDialog::TOpenDialog(QWidget* parent, bool saving) : QWidget(parent), saving_(saving)
 {
     hide();
 }
 
 bool TOpenDialog::Execute()
 {
-    FileDialog dialog(window());
+    FileDialog dialog(window(), saving_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     fileName_ = QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();

@@ -59,13 +59,26 @@ class TOpenDialog : public QWidget
     Q_OBJECT
 
 public:
-    explicit TOpenDialog(QWidget* parent = nullptr);
+    explicit TOpenDialog(QWidget* parent = nullptr) : TOpenDialog(parent, false) {}
 
     // Runs the dialog modally; true when the user chose a file.
     bool Execute();
     // The chosen file's full path.
     const AnsiString& FileName() const { return fileName_; }
 
+protected:
+    TOpenDialog(QWidget* parent, bool saving);
+
 private:
+    const bool saving_;
     AnsiString fileName_;
+};
+
+// The save-file dialog: the same, choosing where a file goes.
+class TSaveDialog : public TOpenDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TSaveDialog(QWidget* parent = nullptr) : TOpenDialog(parent, true) {}
 };

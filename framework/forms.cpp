@@ -140,6 +140,17 @@ void TForm::keyPressEvent(QKeyEvent* event)
 
 void TForm::closeEvent(QCloseEvent* event)
 {
+    // A failure while asked keeps the window open.
+    bool canClose = false;
+    Guard([&] {
+        bool answer = true;
+        emit OnCloseQuery(this, answer);
+        canClose = answer;
+    });
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
     // Qt would destroy a closed window's native surface, and with it the GL surface.
     if (!main_) {
         event->ignore();

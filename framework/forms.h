@@ -65,6 +65,8 @@ signals:
     void OnResize(TObject* Sender);
     void OnPaint(TObject* Sender);
     void OnKeyDown(TObject* Sender, WORD& Key, TShiftState Shift);
+    // Before the window closes; leaving CanClose false keeps it open.
+    void OnCloseQuery(TObject* Sender, bool& CanClose);
     void Closed();
 
 protected:

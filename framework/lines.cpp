@@ -2,6 +2,7 @@
 
 #include "fileload.h"
 #include "files.h"
+#include "filesave.h"
 
 TStrings::TStrings(TextStore& text, QWidget& owner) : text_(text), owner_(owner) {}
 
@@ -34,5 +35,13 @@ bool TStrings::LoadFromFile(const AnsiString& fileName)
         FailToOpen(fileName, "It has " + std::to_string(e.Lines) + " lines: at most " +
                                  std::to_string(e.Most) + " can be opened.");
     }
+    return true;
+}
+
+bool TStrings::SaveToFile(const AnsiString& fileName)
+{
+    if (!FileSave(owner_).Write(text_, fileName))
+        return false;
+    text_.MarkSaved();
     return true;
 }

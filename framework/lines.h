@@ -27,6 +27,11 @@ public:
     // cancelled: false then, and nothing changed.
     bool LoadFromFile(const AnsiString& fileName);
 
+    // The text written to the file, byte for byte, in its place; it is then
+    // the text saved. A failure leaves the file as it was. A long save shows
+    // its progress and may be cancelled: false then.
+    bool SaveToFile(const AnsiString& fileName);
+
     // The text itself, to read lines in bulk.
     const TextStore& Store() const { return text_; }
 

@@ -31,6 +31,9 @@ public:
     void SetSelText(std::string_view text);
     void SelectAll();
 
+    // Whether the text differs from the one last opened or saved.
+    bool Modified() const { return text_.Modified(); }
+
     bool CanUndo() const;
     void Undo();
     void Redo();

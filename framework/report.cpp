@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 
 #include <chrono>
 
@@ -116,4 +117,25 @@ void ShowMessage(const AnsiString& text)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("vost"),
                     QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
     box.exec();
+}
+
+TModalResult AskToSave(const AnsiString& question)
+{
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("vost"),
+        QString::fromLocal8Bit(question.data(), static_cast<qsizetype>(question.size())),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, state.owner);
+    // Access keys of their own, whatever the desktop calls the buttons.
+    box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return mrYes;
+    case QMessageBox::Discard:
+        return mrNo;
+    default:
+        return mrCancel;
+    }
 }

@@ -36,5 +36,17 @@ void CloseReport();
 // when no loop is left to keep a box up.
 void ShowFailure(const Exception& e);
 
+// The answers of a question in a box.
+enum TModalResult
+{
+    mrCancel = 2,
+    mrYes = 6,
+    mrNo = 7
+};
+
+// Asks whether to save changes first: Save (mrYes), Discard (mrNo) or Cancel,
+// each with a key of its own (Alt+S, Alt+D, Escape).
+TModalResult AskToSave(const AnsiString& question);
+
 // A modal message box showing the text.
 void ShowMessage(const AnsiString& text);

@@ -1,11 +1,18 @@
-// The control window at start-up, and opens through its menu that the user
-// cancels or that fail.
+// The control window at start-up, opens through its menu that the user
+// cancels or that fail, and saves: byte for byte, whole or not at all, and
+// asked for before changes would be lost.
 #include "program.h"
 
 #include <QFileDialog>
+#include <QPointer>
 #include <QProgressDialog>
 
+#include <fstream>
 #include <optional>
+#include <sstream>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -95,6 +102,185 @@ TEST(ControlWindow, CancelledDialogOrLoadChangesNothingAndFailedOneShowsOnlyItsP
     EXPECT_EQ(control_Form->Edit1->Text(), missing.string());
     EXPECT_EQ(TextOf(*control_Form->Memo1), "1 1 1\n");
     std::filesystem::remove(kept);
+}
+
+std::string Bytes(const std::filesystem::path& file)
+{
+    std::ostringstream bytes;
+    bytes << std::ifstream(file, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+void Trigger(TMenuItem* item)
+{
+    item->findChild<QAction*>()->trigger();
+}
+
+TEST(ControlWindow, SaveWritesTheTextByteForByteInTheFilesPlace)
+{
+    TMemo& memo = *control_Form->Memo1;
+    const std::string texts[] = {"1 2 3\r\n4 5 6\r\n",        "1 2 3\r4 5 6\r", "1 2 3\n4 5 6",
+                                 std::string("1\0 2 3\n", 8), "\xff\xfe 2 3\n", ""};
+    for (const std::string& text : texts) {
+        const auto file = TempFile("saved.xyz", text);
+        control_Form->OpenFile(file);
+        memo.SetSelStart(0);
+        // Opened, then saved, it is the same file; edited, it is the new text.
+        Trigger(control_Form->Save1);
+        EXPECT_EQ(Bytes(file), text);
+        memo.SetSelStart(memo.Lines->Store().Length());
+        memo.SetSelText("\n7 8 9");
+        ASSERT_TRUE(memo.Modified());
+        Trigger(control_Form->Save1);
+        EXPECT_EQ(Bytes(file), text + "\n7 8 9");
+        EXPECT_FALSE(memo.Modified());
+        std::filesystem::remove(file);
+    }
+    // Through a symbolic link, the file it names is replaced, with its permissions.
+    const auto file = TempFile("target.xyz", "1 2 3\n");
+    const auto link = file.parent_path() / ("link-" + file.filename().string());
+    std::filesystem::create_symlink(file, link);
+    std::filesystem::permissions(file, std::filesystem::perms(0640));
+    control_Form->OpenFile(link);
+    memo.SetSelStart(0);
+    memo.SetSelText("0 ");
+    Trigger(control_Form->Save1);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(Bytes(file), "0 1 2 3\n");
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640));
+    std::filesystem::remove(link);
+    std::filesystem::remove(file);
+}
+
+TEST(ControlWindow, SaveThatFailsLeavesTheFileAndTheTextAsTheyWereAndSaysWhy)
+{
+    TMemo& memo = *control_Form->Memo1;
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("vost-save-" + std::to_string(getpid()));
+    const auto file = folder / "cloud.xyz";
+    const auto root = geteuid() == 0;
+    const struct
+    {
+        std::string why;
+        std::function<bool()> fail; // after the file is opened and edited
+        std::function<void()> mend;
+        std::string reason;
+    } rows[] = {
+        // Root writes into any folder on a file system that is not read-only.
+        {"a read-only folder",
+         [&] {
+             return root ? mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
+                                 nullptr) == 0
+                         : chmod(folder.c_str(), 0555) == 0;
+         },
+         [&] { root ? umount(folder.c_str()) : chmod(folder.c_str(), 0755); },
+         root ? "Read-only file system" : "Permission denied"},
+        {"a file system that holds no more of it",
+         [] {
+             const rlimit small{4096, RLIM_INFINITY};
+             return setrlimit(RLIMIT_FSIZE, &small) == 0;
+         },
+         [] {
+             const rlimit any{RLIM_INFINITY, RLIM_INFINITY};
+             setrlimit(RLIMIT_FSIZE, &any);
+         },
+         "File too large"},
+        {"its folder gone", [&] { return std::filesystem::remove_all(folder) > 0; }, [] {},
+         "No such file or directory"},
+    };
+    for (const auto& r : rows) {
+        std::filesystem::create_directories(folder);
+        if (root && r.why == "a read-only folder") {
+            ASSERT_EQ(mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=1m"), 0) << "no tmpfs here";
+        }
+        std::ofstream(file) << "1 2 3\n";
+        control_Form->OpenFile(file);
+        memo.SetSelStart(0);
+        const std::string text(8192, '\n');
+        memo.SetSelText(text);
+        ASSERT_TRUE(r.fail()) << r.why;
+        Trigger(control_Form->Save1);
+        const std::string kept = std::filesystem::exists(file) ? Bytes(file) : "gone";
+        r.mend();
+        EXPECT_EQ(ReportText(), "Cannot save file \"" + file.string() + "\". " + r.reason) << r.why;
+        EXPECT_EQ(kept, r.why == "its folder gone" ? "gone" : "1 2 3\n") << r.why;
+        EXPECT_EQ(TextOf(memo), text + "1 2 3\n") << r.why;
+        EXPECT_TRUE(memo.Modified()) << r.why;
+        CloseReport();
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// The answer given when asked about changes not saved: a button, or none
+// for the Escape key.
+void Answer(const std::function<void()>& ask, QMessageBox::StandardButton button,
+            int* asked = nullptr)
+{
+    QTimer answer;
+    QPointer<QMessageBox> answered;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box != answered && box->text().startsWith("The text has changed")) {
+            answered = box;
+            if (asked)
+                ++*asked;
+            if (button == QMessageBox::Cancel)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                box->button(button)->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            dialog->reject();
+        }
+    });
+    answer.start(1);
+    ask();
+}
+
+TEST(ControlWindow, ChangesNotSavedAreAskedAboutBeforeOpenOrCloseTakesThemAway)
+{
+    TMemo& memo = *control_Form->Memo1;
+    const auto file = TempFile("asked.xyz", "1 2 3\n");
+    const struct
+    {
+        QMessageBox::StandardButton answer;
+        bool close; // else File > Open
+        bool goesOn;
+        std::string saved;
+    } rows[] = {
+        {QMessageBox::Save, false, true, "9 1 2 3\n"},
+        {QMessageBox::Discard, false, true, "1 2 3\n"},
+        {QMessageBox::Cancel, false, false, "1 2 3\n"},
+        {QMessageBox::Save, true, true, "9 1 2 3\n"},
+        {QMessageBox::Discard, true, true, "1 2 3\n"},
+        {QMessageBox::Cancel, true, false, "1 2 3\n"},
+    };
+    for (const auto& r : rows) {
+        std::ofstream(file) << "1 2 3\n";
+        control_Form->OpenFile(file);
+        memo.SetSelStart(0);
+        memo.SetSelText("9 ");
+        int asked = 0;
+        bool closed = false;
+        Answer(
+            [&] { r.close ? void(closed = control_Form->close()) : Trigger(control_Form->Open1); },
+            r.answer, &asked);
+        EXPECT_EQ(asked, 1) << r.answer << " " << r.close;
+        EXPECT_EQ(Bytes(file), r.saved) << r.answer << " " << r.close;
+        EXPECT_EQ(closed, r.close && r.goesOn) << r.answer;
+        control_Form->Show();
+    }
+    // Not asked for a text only opened, just saved, or undone back to what was saved.
+    const std::function<void()> sequences[] = {
+        [] {}, [&] { memo.SetSelText("8 "), Trigger(control_Form->Save1); },
+        [&] { memo.SetSelText("8 "), memo.Undo(); }};
+    for (const auto& done : sequences) {
+        control_Form->OpenFile(file);
+        done();
+        int asked = 0;
+        Answer([] { Trigger(control_Form->Open1); }, QMessageBox::Cancel, &asked);
+        EXPECT_EQ(asked, 0);
+    }
+    std::filesystem::remove(file);
 }
 
 } // namespace
