@@ -87,7 +87,7 @@ void CloudCache::Apply(std::vector<LinesChange> changes)
 CloudCache::Progress CloudCache::Update(int lineCount, int count, const LinesIn& linesIn,
                                         char decimalSeparator, int budget)
 {
-    if (static_cast<int>(vertices_.size() / 3) != lineCount || count > lineCount)
+    if (!InStep(lineCount, count))
         Reset(lineCount);
     while (!pending_.empty() && pending_.front().begin < count) {
         Span& span = pending_.front();

@@ -135,8 +135,12 @@ void Tview_Form::RenderScene()
 void Tview_Form::DrawPoints()
 {
     TStrings& lines = *control_Form->Memo1->Lines;
-    points_.Apply(lines.TakeChanges());
+    std::vector<LinesChange> changes = lines.TakeChanges();
     const int count = lines.Count();
+    // Edits, a load or a text out of step move the kept points or free them.
+    if (picture_ && (!changes.empty() || !points_.InStep(lines.TextLineCount(), count)))
+        picture_->ReleasePoints();
+    points_.Apply(std::move(changes));
     const int budget = picture_ && picture_->Offscreen() ? kLinesPerFrame : count;
     const auto [good, complete] = points_.Update(
         lines.TextLineCount(), count,
