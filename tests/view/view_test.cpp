@@ -116,7 +116,8 @@ void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 // (column, row from the top) if it lies inside the view volume and not on its
 // far plane. `clear` is false within a fiftieth of a pixel of a pixel's edge
 // (llvmpipe snaps GL_POINTS to 1/256 pixel) or near the volume's faces,
-// where rounding decides.
+// where rounding decides. Computed in float as the driver does, so that a
+// point on a face of the unturned view lands on it exactly.
 struct Placed
 {
     std::optional<std::pair<int, int>> pixel;
@@ -125,16 +126,13 @@ struct Placed
 
 Placed Place(const float* point)
 {
-    const QMatrix4x4 m = Get(GL_PROJECTION_MATRIX) * Get(GL_MODELVIEW_MATRIX);
+    const QVector4D clip = (Get(GL_PROJECTION_MATRIX) * Get(GL_MODELVIEW_MATRIX))
+                               .map(QVector4D(point[0], point[1], point[2], 1));
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
-    double clip[4] = {};
-    for (int row = 0; row < 4; ++row)
-        clip[row] = double{m(row, 0)} * point[0] + double{m(row, 1)} * point[1] +
-                    double{m(row, 2)} * point[2] + m(row, 3);
-    const double x = (clip[0] / clip[3] + 1) / 2 * viewport[2];
-    const double y = (clip[1] / clip[3] + 1) / 2 * viewport[3];
-    const double z = clip[2] / clip[3];
+    const double x = (double{clip.x()} / clip.w() + 1) / 2 * viewport[2];
+    const double y = (double{clip.y()} / clip.w() + 1) / 2 * viewport[3];
+    const double z = double{clip.z()} / clip.w();
     const auto near = [](double v) { return std::abs(v - std::round(v)) < .02; };
     Placed placed{std::nullopt, !near(x) && !near(y) && std::abs(std::abs(z) - 1) > 1e-5};
     if (x >= 0 && x < viewport[2] && y >= 0 && y < viewport[3] && z >= -1 && z < 1)
@@ -157,7 +155,8 @@ std::vector<std::pair<int, int>> RuleReds(const std::vector<float>& vertices)
 
 // `count` random points spread to `spread` times the half-extents on every
 // axis, and points just inside and just outside each of the six faces, all
-// clear of where rounding decides; as floats and as the text box's lines.
+// clear of where rounding decides, and, in the unturned view, one exactly on
+// each face; as floats and as the text box's lines.
 std::pair<std::vector<float>, std::string> Cloud(int count, float spread, unsigned seed)
 {
     GLint viewport[4];
@@ -177,10 +176,16 @@ std::pair<std::vector<float>, std::string> Cloud(int count, float spread, unsign
                     for (int k = 0; k < 3; ++k)
                         candidates.push_back(k == axis ? side * by * half[k]
                                                        : unit(random) * .9f * half[k]);
+    const std::size_t exact = candidates.size();
+    float apart = 0; // each on a pixel of its own
+    for (int i = 0; i < 6 && Get(GL_MODELVIEW_MATRIX).isIdentity(); ++i, apart += 3) {
+        candidates.insert(candidates.end(), {10.3f + apart, -20.7f + apart, 5.1f});
+        candidates[exact + 3 * i + i / 2] = (i % 2 ? 1 : -1) * half[i / 2];
+    }
     std::pair<std::vector<float>, std::string> cloud;
     char line[96];
     for (std::size_t i = 0; i < candidates.size(); i += 3) {
-        if (!Place(&candidates[i]).clear)
+        if (i < exact && !Place(&candidates[i]).clear)
             continue;
         cloud.first.insert(cloud.first.end(), &candidates[i], &candidates[i] + 3);
         std::snprintf(line, sizeof line, "%.9g %.9g %.9g\n", double{candidates[i]},
