@@ -248,6 +248,12 @@ TEST_F(ViewTest, ProjectionKeepsTheShorterSideAtFiftyAndDepthAtFiftyAndArrowsTur
     for (const Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_PageUp, Qt::Key_Escape})
         Press(key);
     EXPECT_TRUE(Near(Get(GL_MODELVIEW_MATRIX), expected, 1e-6f)) << "another key turned it";
+    // Turns stay a rotation: the products' errors, left to build up, were
+    // 7e-6 off one after 200 turns, and 1e-7 kept.
+    for (int turn = 0; turn < 200; ++turn)
+        Press(turn % 3 ? Qt::Key_Right : Qt::Key_Up);
+    const QMatrix4x4 turned = Get(GL_MODELVIEW_MATRIX);
+    EXPECT_TRUE(Near(turned.transposed() * turned, QMatrix4x4(), 1e-6f)) << "drifted";
 }
 
 TEST_F(ViewTest, EachPointLightsThePixelHoldingItInsideTheViewVolume)
