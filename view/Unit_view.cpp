@@ -137,7 +137,8 @@ void Tview_Form::DrawPoints()
     TStrings& lines = *control_Form->Memo1->Lines;
     std::vector<LinesChange> changes = lines.TakeChanges();
     const int count = lines.Count();
-    // Edits, a load or a text out of step move the kept points or free them.
+    // Edits, a load or a text out of step may move or free the kept points:
+    // the picture lets go of them first (see ComputePass::ReleasePoints).
     if (picture_ && (!changes.empty() || !points_.InStep(lines.TextLineCount(), count)))
         picture_->ReleasePoints();
     points_.Apply(std::move(changes));

@@ -43,7 +43,7 @@ public:
 
     int MostPerSlice() const { return mostPerSlice_; }
 
-    // The one rule of synchronisation: where the driver reads the kept points
+    // Synchronisation, in one rule: where the driver reads the kept points
     // in place (pinned), a dispatch may read them after Draw has returned, and
     // AMD_pinned_memory leaves the waiting to us. Before the points drawn are
     // moved, grown, trimmed or freed, this is called: it waits for the
