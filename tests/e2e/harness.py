@@ -22,12 +22,10 @@ from Xlib import X, display, protocol
 FILE_MENU, PATH_FIELD, TEXT_BOX, BUTTON = (18, 9), (580, 79), (580, 133), (580, 231)
 
 
-class Failure(Exception):
-    pass
+class Failure(Exception): ...
 
 
-class Skipped(Exception):
-    pass
+class Skipped(Exception): ...
 
 
 def stop(process):
@@ -89,8 +87,7 @@ class Driver:
 
     def exit_code(self, closing=None):
         # The program's, once the window given is closed.
-        if closing:
-            self.close(closing)
+        if closing: self.close(closing)
         wait_for(lambda: self.app.poll() is not None, "the program to end")
         return self.app.returncode
 
@@ -156,12 +153,9 @@ class XDisplay(Driver):
         self.xdotool("key", "--delay", 30, *keys)
 
     def open_dialog(self, control, shortcut=False):
-        if shortcut:
-            self.click_to_type(control, PATH_FIELD)
-            self.key("ctrl+o")
-        else:
-            self.click(control, *FILE_MENU)
-            self.key("Down", "Return")
+        # By the shortcut where the path field has the keyboard, or through the menu.
+        self.click_to_type(control, PATH_FIELD) if shortcut else self.click(control, *FILE_MENU)
+        self.key(*(["ctrl+o"] if shortcut else ["Down", "Return"]))
         return self.message_box("Open")
 
     def open_file(self, control, path, shortcut=False):
