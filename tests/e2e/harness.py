@@ -100,13 +100,19 @@ class XDisplay(Driver):
         self.x = display.Display(name)
         self.root = self.x.screen().root
 
-    def shown(self):
-        # The top-level windows shown, and their titles.
+    def prop(self, window, name):
+        return window.get_full_property(self.x.intern_atom(name), X.AnyPropertyType)
+
+    def shown(self, parent=None):
+        # The top-level windows shown, and their titles; under a window
+        # manager, those in its frames (which have no title).
         out = {}
-        for child in self.root.query_tree().children:
+        for child in (parent or self.root).query_tree().children:
             try:
                 name = child.get_full_text_property(self.x.intern_atom("_NET_WM_NAME")) or child.get_wm_name()
-                if name is not None and child.get_attributes().map_state == X.IsViewable:
+                if name is None and parent is None:
+                    out.update(self.shown(child))
+                elif name is not None and child.get_attributes().map_state == X.IsViewable:
                     out[child] = name
             except Exception:  # windows come and go while they are listed
                 continue
@@ -116,6 +122,12 @@ class XDisplay(Driver):
         # x, y, width and height on the screen.
         geometry, at = window.get_geometry(), self.root.translate_coords(window, 0, 0)
         return at.x, at.y, geometry.width, geometry.height
+
+    def frame(self, window):
+        # The window's rect with the window manager's frame around it.
+        left, right, top, bottom = self.prop(window, "_NET_FRAME_EXTENTS").value
+        x, y, width, height = self.rect(window)
+        return x - left, y - top, width + left + right, height + top + bottom
 
     def grab(self):
         return ImageGrab.grab(xdisplay=self.display)
@@ -172,12 +184,12 @@ class XDisplay(Driver):
 
 
 class PrivateDisplay(XDisplay):
-    # Xvfb of its own, and the program on it
+    # Xvfb of its own, a window manager if asked for, and the program on it
     # with a home of its own; its arguments follow the program's path.
 
     __init__ = Driver.__init__  # not XDisplay's, which takes a display that is there
 
-    def begin(self, vost, env=None, args=()):
+    def begin(self, vost, env=None, window_manager=None, args=()):
         self.home = os.path.join(self.tmp, "home")
         os.makedirs(self.home)
         self.xvfb = self.start(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
@@ -186,6 +198,9 @@ class PrivateDisplay(XDisplay):
         clean = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
         XDisplay.__init__(self, name, dict(clean, DISPLAY=name, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
                                            QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {})))
+        if window_manager:
+            self.start([window_manager], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for(lambda: self.prop(self.root, "_NET_SUPPORTING_WM_CHECK"), "the window manager")
         self.app = self.start([vost, *args], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
                               stderr=open(os.path.join(self.out, "log.txt"), "a"))
 
