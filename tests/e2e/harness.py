@@ -215,6 +215,10 @@ class Wayland(Driver):
     def begin(self, vost, args=()):
         if missing := [t for t in ("sway", "swaymsg", "wtype", "grim") if not shutil.which(t)]:
             raise Skipped(f"not installed: {', '.join(missing)} (scripts/setup.sh installs them)")
+        config = os.path.join(self.tmp, "config")
+        with open(config, "w") as f:
+            f.write('output * resolution 1280x1024 background #000000 solid_color\n'
+                    'for_window [title=".*"] floating enable\n')
         self.prefix = []
         if os.geteuid() == 0:
             try:
@@ -222,12 +226,13 @@ class Wayland(Driver):
             except KeyError:
                 raise Skipped("no user vost-wayland to run sway as (scripts/setup.sh makes one)")
             # The folder is sway's runtime folder too, which must be its user's.
-            os.chown(self.tmp, user.pw_uid, user.pw_gid)
+            # The program and the files it is given are copied into it: that
+            # user may not reach them where they are (a build in a mode-700 folder).
+            vost, *args = [shutil.copy(f, self.tmp) for f in (vost, *args)]
+            subprocess.run(["chown", "-R", f"{user.pw_uid}:{user.pw_gid}", self.tmp], check=True)
             self.prefix = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups"]
-        config = os.path.join(self.tmp, "config")
-        with open(config, "w") as f:
-            f.write('output * resolution 1280x1024 background #000000 solid_color\n'
-                    'for_window [title=".*"] floating enable\n')
+            if subprocess.run(self.prefix + ["test", "-r", config]).returncode:
+                raise Skipped(f"vost-wayland cannot enter {self.tmp}: TMPDIR must be a folder every user can enter")
         # Sway takes the path of its socket for commands from SWAYSOCK.
         self.env = {"PATH": "/usr/bin:/bin", "HOME": self.tmp, "XDG_RUNTIME_DIR": self.tmp,
                     "SWAYSOCK": os.path.join(self.tmp, "sway-ipc.sock"), "WLR_BACKENDS": "headless",
