@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 # What only the real program shows: the menu and the dialog (Qt's own, also
-# under a desktop's platform theme), the button, closing the windows, the exit
-# code, the start without OpenGL, the report box that leaves the keyboard to
-# the text box, no state left behind, the command line, and all of it that a
-# Wayland desktop changes.
+# under a desktop's platform theme), the button, closing the windows and their
+# frames under a window manager, the exit code, the start without OpenGL, the
+# report box that leaves the keyboard to the text box, no state left behind,
+# the command line, and all of it that a Wayland desktop changes.
 
 import os
 import subprocess
