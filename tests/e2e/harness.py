@@ -124,8 +124,8 @@ class XDisplay(Driver):
         return at.x, at.y, geometry.width, geometry.height
 
     def frame(self, window):
-        # The window's rect with the window manager's frame around it.
-        left, right, top, bottom = self.prop(window, "_NET_FRAME_EXTENTS").value
+        # The window's rect with the window manager's frame around it, once it has one.
+        left, right, top, bottom = getattr(self.prop(window, "_NET_FRAME_EXTENTS"), "value", (0, 0, 0, 0))
         x, y, width, height = self.rect(window)
         return x - left, y - top, width + left + right, height + top + bottom
 
