@@ -8,13 +8,15 @@
 #include "scintilla.h"
 
 #include <QTest>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
 namespace {
+
+using ::testing::ThrowsMessage;
 
 class Framework : public ::testing::Test
 {
@@ -137,22 +139,14 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
         {large.string(), "There is not enough memory to load it."},
     };
     for (const auto& [path, reason] : files) {
-        try {
-            memo.Lines->LoadFromFile(path);
-            ADD_FAILURE() << path << " was read";
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.Message(), "Cannot open file \"" + path + "\". " + reason);
-        }
+        EXPECT_THAT([&] { memo.Lines->LoadFromFile(path); },
+                    ThrowsMessage<Exception>("Cannot open file \"" + path + "\". " + reason));
         EXPECT_EQ(TextOf(memo), "1 1 1\n") << path;
     }
     // Memory that runs out part way is named as well.
-    try {
-        ReadFilePieces(small, 4, [](auto...) -> bool { throw std::bad_alloc(); });
-        ADD_FAILURE() << "read without memory";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "Cannot open file \"" + small.string() +
-                                   "\". There is not enough memory to load it.");
-    }
+    EXPECT_THAT([&] { ReadFilePieces(small, 4, [](auto...) -> bool { throw std::bad_alloc(); }); },
+                ThrowsMessage<Exception>("Cannot open file \"" + small.string() +
+                                         "\". There is not enough memory to load it."));
     for (const auto& file : {fifo, large, small})
         std::filesystem::remove(file);
 }
