@@ -88,7 +88,7 @@ CloudCache::Progress CloudCache::Update(const TextStore& text, std::int64_t coun
                                         char decimalSeparator, std::int64_t budget)
 {
     const std::int64_t lineCount = text.LineCount();
-    if (static_cast<std::int64_t>(vertices_.size() / 3) != lineCount || count > lineCount)
+    if (!InStep(lineCount, count))
         Reset(lineCount);
     while (!pending_.empty() && pending_.front().begin < count) {
         Span& span = pending_.front();

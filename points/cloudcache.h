@@ -52,6 +52,13 @@ public:
     Progress Update(const TextStore& text, std::int64_t count, char decimalSeparator,
                     std::int64_t budget);
 
+    // Whether an update keeps the points where they are: one given a text
+    // out of step with them starts again from a new block.
+    bool InStep(std::int64_t lineCount, std::int64_t count) const
+    {
+        return vertices_.size() == static_cast<std::size_t>(lineCount) * 3 && count <= lineCount;
+    }
+
     // Raises the error of the line the last complete update stopped at, its
     // message naming the line as a person counts, from 1. The error is found
     // once: the line is not converted again until it is edited.

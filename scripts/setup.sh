@@ -9,7 +9,7 @@ packages=(
   libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3 python3-xlib python3-pil
-  qt6-gtk-platformtheme sway wtype grim qt6-wayland
+  qt6-gtk-platformtheme openbox sway wtype grim qt6-wayland
   desktop-file-utils appstream dpkg-dev lintian locales
 )
 

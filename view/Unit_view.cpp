@@ -135,8 +135,13 @@ void Tview_Form::RenderScene()
 void Tview_Form::DrawPoints()
 {
     TStrings& lines = *control_Form->Memo1->Lines;
-    points_.Apply(lines.TakeChanges());
+    std::vector<LinesChange> changes = lines.TakeChanges();
     const std::int64_t count = lines.Count();
+    // Edits, a load or a text out of step may move or free the kept points:
+    // the picture lets go of them first (see ComputePass::ReleasePoints).
+    if (picture_ && (!changes.empty() || !points_.InStep(lines.Store().LineCount(), count)))
+        picture_->ReleasePoints();
+    points_.Apply(std::move(changes));
     const std::int64_t budget = picture_ && picture_->Offscreen() ? kLinesPerFrame : count;
     const auto [good, complete] = points_.Update(lines.Store(), count, DecimalSeparator(), budget);
     if (complete && good < count)

@@ -124,16 +124,24 @@ bool ComputePass::Build()
     mostPerSlice_ =
         std::min(4 << 20, (texels - offsetAlignment_ / 4) / 3 / kPointsPerGroup * kPointsPerGroup);
     pinned_ = gl_.HasExtension("GL_AMD_pinned_memory");
-    if (!pinned_) {
-        gl_.BindBuffer(GL_SHADER_STORAGE_BUFFER, points_);
-        gl_.BufferData(GL_SHADER_STORAGE_BUFFER, GLsizeiptr{mostPerSlice_} * 12, nullptr,
-                       GL_STREAM_DRAW);
-    }
+    if (!pinned_)
+        CopySlices();
     return mostPerSlice_ > 0;
+}
+
+void ComputePass::CopySlices()
+{
+    pinned_ = false;
+    gl_.DeleteBuffers(1, &points_); // it may have been a refused pin
+    gl_.GenBuffers(1, &points_);
+    gl_.BindBuffer(GL_SHADER_STORAGE_BUFFER, points_);
+    gl_.BufferData(GL_SHADER_STORAGE_BUFFER, GLsizeiptr{mostPerSlice_} * 12, nullptr,
+                   GL_STREAM_DRAW);
 }
 
 ComputePass::~ComputePass()
 {
+    ReleasePoints();
     glDeleteTextures(1, &texture_);
     gl_.DeleteBuffers(1, &points_);
     gl_.DeleteBuffers(1, &lit_);
@@ -157,34 +165,65 @@ void ComputePass::Begin(const Transform& transform, unsigned picture)
         Resolve(transform, picture); // a part picture: its pixels unlit again
 }
 
+void ComputePass::ReleasePoints()
+{
+    if (reading_) {
+        // Flushed, so that the wait ends on any driver.
+        while (gl_.ClientWaitSync(reading_, GL_SYNC_FLUSH_COMMANDS_BIT, 1'000'000'000) ==
+               GL_TIMEOUT_EXPIRED) {
+        }
+        gl_.DeleteSync(reading_);
+        reading_ = nullptr;
+    }
+    if (pinnedBase_) {
+        gl_.DeleteBuffers(1, &points_); // a pinned buffer cannot take other memory
+        gl_.GenBuffers(1, &points_);
+        pinnedBase_ = nullptr;
+    }
+}
+
+bool ComputePass::Pin(unsigned long long points, const float* vertices, int total)
+{
+    if (pinnedBase_ && points == pinnedVersion_ && vertices == pinnedVertices_ &&
+        total == pinnedTotal_)
+        return true;
+    ReleasePoints();
+    // Whole pages around the points: the driver maps memory by the page.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(vertices) / page * page;
+    const auto end =
+        (reinterpret_cast<std::uintptr_t>(vertices + 3L * total) + page - 1) / page * page;
+    // Errors left by other calls are not the pin's.
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    gl_.BindBuffer(GL_EXTERNAL_VIRTUAL_MEMORY_BUFFER_AMD, points_);
+    gl_.BufferData(GL_EXTERNAL_VIRTUAL_MEMORY_BUFFER_AMD,
+                   static_cast<GLsizeiptr>(std::max<std::uintptr_t>(end - begin, page)),
+                   reinterpret_cast<const void*>(begin), GL_STREAM_DRAW);
+    gl_.BindBuffer(GL_EXTERNAL_VIRTUAL_MEMORY_BUFFER_AMD, 0);
+    // Mesa refuses a pin of 4 GB or more; a GPU's driver may refuse memory
+    // it cannot map.
+    if (glGetError() != GL_NO_ERROR)
+        return false;
+    pinnedBase_ = reinterpret_cast<const char*>(begin);
+    pinnedVersion_ = points;
+    pinnedVertices_ = vertices;
+    pinnedTotal_ = total;
+    return true;
+}
+
 void ComputePass::BindPoints(unsigned long long points, const float* vertices, int total, int first,
                              int count)
 {
     const auto bytes = [](int n) { return static_cast<GLsizeiptr>(n) * 12; };
+    if (pinned_ && !Pin(points, vertices, total))
+        CopySlices(); // from now on
     if (!pinned_) {
         gl_.BindBuffer(GL_SHADER_STORAGE_BUFFER, points_);
         gl_.BufferSubData(GL_SHADER_STORAGE_BUFFER, 0, bytes(count), vertices + 3L * first);
         gl_.TexBufferRange(GL_TEXTURE_BUFFER, GL_R32F, points_, 0, bytes(count));
         gl_.Uniform1ui(uniforms_[2], 0);
         return;
-    }
-    if (points != pinnedVersion_ || vertices != pinnedVertices_ || total != pinnedTotal_) {
-        // Whole pages around the points: the driver maps memory by the page.
-        const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-        const auto begin = reinterpret_cast<std::uintptr_t>(vertices) / page * page;
-        const auto end =
-            (reinterpret_cast<std::uintptr_t>(vertices + 3L * total) + page - 1) / page * page;
-        gl_.DeleteBuffers(1, &points_); // a pinned buffer cannot take other memory
-        gl_.GenBuffers(1, &points_);
-        gl_.BindBuffer(GL_EXTERNAL_VIRTUAL_MEMORY_BUFFER_AMD, points_);
-        gl_.BufferData(GL_EXTERNAL_VIRTUAL_MEMORY_BUFFER_AMD,
-                       static_cast<GLsizeiptr>(std::max<std::uintptr_t>(end - begin, page)),
-                       reinterpret_cast<const void*>(begin), GL_STREAM_DRAW);
-        gl_.BindBuffer(GL_EXTERNAL_VIRTUAL_MEMORY_BUFFER_AMD, 0);
-        pinnedBase_ = reinterpret_cast<const char*>(begin);
-        pinnedVersion_ = points;
-        pinnedVertices_ = vertices;
-        pinnedTotal_ = total;
     }
     const auto offset = reinterpret_cast<const char*>(vertices + 3L * first) - pinnedBase_;
     const auto aligned = offset / offsetAlignment_ * offsetAlignment_;
@@ -216,6 +255,11 @@ void ComputePass::Draw(const Transform& transform, unsigned long long points, co
         gl_.Uniform1ui(uniforms_[3], static_cast<GLuint>(part));
         gl_.DispatchCompute(Groups(part, kPointsPerGroup), 1, 1);
         done += part;
+    }
+    if (pinned_) { // what ReleasePoints waits for
+        if (reading_)
+            gl_.DeleteSync(reading_);
+        reading_ = gl_.FenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     }
     // Detached, so that nothing refers to the points between frames.
     gl_.TexBufferRange(GL_TEXTURE_BUFFER, GL_R32F, 0, 0, 0);

@@ -43,9 +43,20 @@ public:
 
     int MostPerSlice() const { return mostPerSlice_; }
 
+    // Synchronisation, in one rule: where the driver reads the kept points
+    // in place (pinned), a dispatch may read them after Draw has returned, and
+    // AMD_pinned_memory leaves the waiting to us. Before the points drawn are
+    // moved, grown, trimmed or freed, this is called: it waits for the
+    // dispatches that read them, only where one may still run, and deletes
+    // the pinned buffer, which never outlives their memory. A copied slice
+    // needs no wait: the copy is made within the call.
+    void ReleasePoints();
+
 private:
     explicit ComputePass(const GLFunctions& gl) : gl_(gl) {}
     bool Build();
+    void CopySlices();
+    bool Pin(unsigned long long points, const float* vertices, int total);
     void BindPoints(unsigned long long points, const float* vertices, int total, int first,
                     int count);
 
@@ -60,9 +71,10 @@ private:
     // The points: the kept points' own memory where the driver can read it
     // in place (AMD_pinned_memory, as llvmpipe offers), else a slice's copy.
     unsigned points_ = 0;
-    unsigned texture_ = 0; // a buffer texture of them
-    bool pinned_ = false;
-    const char* pinnedBase_ = nullptr;
+    unsigned texture_ = 0;             // a buffer texture of them
+    bool pinned_ = false;              // until the driver refuses a pin
+    GLsync reading_ = nullptr;         // after the last dispatch that read them in place
+    const char* pinnedBase_ = nullptr; // null while nothing is pinned
     unsigned long long pinnedVersion_ = 0;
     const float* pinnedVertices_ = nullptr;
     int pinnedTotal_ = -1;

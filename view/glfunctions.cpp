@@ -58,6 +58,9 @@ GLFunctions::GLFunctions()
     Resolve(MemoryBarrier, "glMemoryBarrier");
     Resolve(BindImageTexture, "glBindImageTexture");
     Resolve(TexBufferRange, "glTexBufferRange");
+    Resolve(FenceSync, "glFenceSync");
+    Resolve(ClientWaitSync, "glClientWaitSync");
+    Resolve(DeleteSync, "glDeleteSync");
 }
 
 bool GLFunctions::HasExtension(std::string_view name) const

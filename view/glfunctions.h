@@ -57,6 +57,10 @@ struct GLFunctions
     PFNGLMEMORYBARRIERPROC MemoryBarrier;
     PFNGLBINDIMAGETEXTUREPROC BindImageTexture;
     PFNGLTEXBUFFERRANGEPROC TexBufferRange;
+    // Fences (3.2).
+    PFNGLFENCESYNCPROC FenceSync;
+    PFNGLCLIENTWAITSYNCPROC ClientWaitSync;
+    PFNGLDELETESYNCPROC DeleteSync;
 
 private:
     int version_ = 0;

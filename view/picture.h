@@ -32,6 +32,12 @@ public:
     // Puts the last complete picture into the back buffer, if the screen
     // does not show it yet; black until there is one.
     void Present();
+    // Before the points last drawn are moved or freed: see ComputePass.
+    void ReleasePoints()
+    {
+        if (compute_)
+            compute_->ReleasePoints();
+    }
 
     // Whether the back buffer holds what the screen does not show yet: a new
     // picture, or any after an expose. Every frame does without them.

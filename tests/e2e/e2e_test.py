@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 # What only the real program shows: the menu and the dialog (Qt's own, also
-# under a desktop's platform theme), the button, closing the windows, the exit
-# code, the start without OpenGL, the report box that leaves the keyboard to
-# the text box, no state left behind, the command line, and all of it that a
-# Wayland desktop changes.
+# under a desktop's platform theme), the button, closing the windows and their
+# frames under a window manager, the exit code, the start without OpenGL, the
+# report box that leaves the keyboard to the text box, no state left behind,
+# the command line, and all of it that a Wayland desktop changes.
 
 import os
 import subprocess
@@ -53,7 +53,11 @@ def opening(s, path):
 
 
 def closing(s, path):
+    # Under a window manager, the descriptions' sizes are outer ones, its
+    # frame inside them, and its close only hides the view.
     control, view = start(s, path)
+    frames = (139, 134, 628, 312), (115, 160, 544, 375)
+    wait_for(lambda: (s.frame(control), s.frame(view)) == frames, f"the frames {frames}")
     s.close(view)
     # A line typed half way is reported, the view hidden, in a box that
     # leaves the keyboard to the text box.
@@ -65,7 +69,8 @@ def closing(s, path):
     s.type(" 3")
     s.close(box)
     s.click(control, *BUTTON)
-    expect_points(s, s.find("view"), POINTS + ["1 2 3"])
+    expect(s.find("view"), view, "the view shown again")
+    expect_points(s, view, POINTS + ["1 2 3"])
     expect(s.exit_code(closing=control), 0, "the exit code with the view open")
 
 
@@ -129,7 +134,7 @@ def on_x(group, **settings):
 
 GROUPS = {"opening": on_x(opening), "opening_gtk3": on_x(opening, env={"QT_QPA_PLATFORMTHEME": "gtk3"}),
           "without_opengl": on_x(without_opengl, env={"QT_XCB_GL_INTEGRATION": "none"}),
-          "closing": on_x(closing),
+          "closing": on_x(closing, window_manager="openbox"),
           "command_line": command_line, "wayland": wayland}
 
 if __name__ == "__main__":

@@ -22,12 +22,10 @@ from Xlib import X, display, protocol
 FILE_MENU, PATH_FIELD, TEXT_BOX, BUTTON = (18, 9), (580, 79), (580, 133), (580, 231)
 
 
-class Failure(Exception):
-    pass
+class Failure(Exception): ...
 
 
-class Skipped(Exception):
-    pass
+class Skipped(Exception): ...
 
 
 def stop(process):
@@ -89,8 +87,7 @@ class Driver:
 
     def exit_code(self, closing=None):
         # The program's, once the window given is closed.
-        if closing:
-            self.close(closing)
+        if closing: self.close(closing)
         wait_for(lambda: self.app.poll() is not None, "the program to end")
         return self.app.returncode
 
@@ -103,13 +100,19 @@ class XDisplay(Driver):
         self.x = display.Display(name)
         self.root = self.x.screen().root
 
-    def shown(self):
-        # The top-level windows shown, and their titles.
+    def prop(self, window, name):
+        return window.get_full_property(self.x.intern_atom(name), X.AnyPropertyType)
+
+    def shown(self, parent=None):
+        # The top-level windows shown, and their titles; under a window
+        # manager, those in its frames (which have no title).
         out = {}
-        for child in self.root.query_tree().children:
+        for child in (parent or self.root).query_tree().children:
             try:
                 name = child.get_full_text_property(self.x.intern_atom("_NET_WM_NAME")) or child.get_wm_name()
-                if name is not None and child.get_attributes().map_state == X.IsViewable:
+                if name is None and parent is None:
+                    out.update(self.shown(child))
+                elif name is not None and child.get_attributes().map_state == X.IsViewable:
                     out[child] = name
             except Exception:  # windows come and go while they are listed
                 continue
@@ -119,6 +122,12 @@ class XDisplay(Driver):
         # x, y, width and height on the screen.
         geometry, at = window.get_geometry(), self.root.translate_coords(window, 0, 0)
         return at.x, at.y, geometry.width, geometry.height
+
+    def frame(self, window):
+        # The window's rect with the window manager's frame around it, once it has one.
+        left, right, top, bottom = getattr(self.prop(window, "_NET_FRAME_EXTENTS"), "value", (0, 0, 0, 0))
+        x, y, width, height = self.rect(window)
+        return x - left, y - top, width + left + right, height + top + bottom
 
     def grab(self):
         return ImageGrab.grab(xdisplay=self.display)
@@ -156,12 +165,9 @@ class XDisplay(Driver):
         self.xdotool("key", "--delay", 30, *keys)
 
     def open_dialog(self, control, shortcut=False):
-        if shortcut:
-            self.click_to_type(control, PATH_FIELD)
-            self.key("ctrl+o")
-        else:
-            self.click(control, *FILE_MENU)
-            self.key("Down", "Return")
+        # By the shortcut where the path field has the keyboard, or through the menu.
+        self.click_to_type(control, PATH_FIELD) if shortcut else self.click(control, *FILE_MENU)
+        self.key(*(["ctrl+o"] if shortcut else ["Down", "Return"]))
         return self.message_box("Open")
 
     def open_file(self, control, path, shortcut=False):
@@ -178,12 +184,12 @@ class XDisplay(Driver):
 
 
 class PrivateDisplay(XDisplay):
-    # Xvfb of its own, and the program on it
+    # Xvfb of its own, a window manager if asked for, and the program on it
     # with a home of its own; its arguments follow the program's path.
 
     __init__ = Driver.__init__  # not XDisplay's, which takes a display that is there
 
-    def begin(self, vost, env=None, args=()):
+    def begin(self, vost, env=None, window_manager=None, args=()):
         self.home = os.path.join(self.tmp, "home")
         os.makedirs(self.home)
         self.xvfb = self.start(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
@@ -192,6 +198,9 @@ class PrivateDisplay(XDisplay):
         clean = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "XDG_"))}
         XDisplay.__init__(self, name, dict(clean, DISPLAY=name, HOME=self.home, LIBGL_ALWAYS_SOFTWARE="1",
                                            QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=self.tmp, **(env or {})))
+        if window_manager:
+            self.start([window_manager], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for(lambda: self.prop(self.root, "_NET_SUPPORTING_WM_CHECK"), "the window manager")
         self.app = self.start([vost, *args], env=self.env, cwd=self.tmp, stdout=subprocess.DEVNULL,
                               stderr=open(os.path.join(self.out, "log.txt"), "a"))
 
@@ -206,6 +215,10 @@ class Wayland(Driver):
     def begin(self, vost, args=()):
         if missing := [t for t in ("sway", "swaymsg", "wtype", "grim") if not shutil.which(t)]:
             raise Skipped(f"not installed: {', '.join(missing)} (scripts/setup.sh installs them)")
+        config = os.path.join(self.tmp, "config")
+        with open(config, "w") as f:
+            f.write('output * resolution 1280x1024 background #000000 solid_color\n'
+                    'for_window [title=".*"] floating enable\n')
         self.prefix = []
         if os.geteuid() == 0:
             try:
@@ -213,12 +226,13 @@ class Wayland(Driver):
             except KeyError:
                 raise Skipped("no user vost-wayland to run sway as (scripts/setup.sh makes one)")
             # The folder is sway's runtime folder too, which must be its user's.
-            os.chown(self.tmp, user.pw_uid, user.pw_gid)
+            # The program and the files it is given are copied into it: that
+            # user may not reach them where they are (a build in a mode-700 folder).
+            vost, *args = [shutil.copy(f, self.tmp) for f in (vost, *args)]
+            subprocess.run(["chown", "-R", f"{user.pw_uid}:{user.pw_gid}", self.tmp], check=True)
             self.prefix = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups"]
-        config = os.path.join(self.tmp, "config")
-        with open(config, "w") as f:
-            f.write('output * resolution 1280x1024 background #000000 solid_color\n'
-                    'for_window [title=".*"] floating enable\n')
+            if subprocess.run(self.prefix + ["test", "-r", config]).returncode:
+                raise Skipped(f"vost-wayland cannot enter {self.tmp}: TMPDIR must be a folder every user can enter")
         # Sway takes the path of its socket for commands from SWAYSOCK.
         self.env = {"PATH": "/usr/bin:/bin", "HOME": self.tmp, "XDG_RUNTIME_DIR": self.tmp,
                     "SWAYSOCK": os.path.join(self.tmp, "sway-ipc.sock"), "WLR_BACKENDS": "headless",

@@ -6,13 +6,15 @@
 #include "report.h"
 
 #include <QTest>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
 namespace {
+
+using ::testing::ThrowsMessage;
 
 class Framework : public ::testing::Test
 {
@@ -135,12 +137,8 @@ TEST_F(Framework, FileThatCannotBeReadIsNamedWithTheReasonAndTheTextStays)
         {large.string(), "There is not enough memory to load it."},
     };
     for (const auto& [path, reason] : files) {
-        try {
-            memo.Lines->LoadFromFile(path);
-            ADD_FAILURE() << path << " was read";
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.Message(), "Cannot open file \"" + path + "\". " + reason);
-        }
+        EXPECT_THAT([&] { memo.Lines->LoadFromFile(path); },
+                    ThrowsMessage<Exception>("Cannot open file \"" + path + "\". " + reason));
         EXPECT_EQ(TextOf(memo), "1 1 1\n") << path;
     }
     for (const auto& file : {fifo, large, small})
