@@ -150,7 +150,7 @@ void Tview_Form::DrawPoints()
     if (!picture_)
         return;
     if (complete)
-        picture_->Draw(points_.Version(), points_.Vertices().data(), static_cast<int>(count));
+        picture_->Draw(points_.Version(), points_.Vertices().data(), count);
     else
         picture_->Present();
 }

@@ -182,7 +182,7 @@ void ComputePass::ReleasePoints()
     }
 }
 
-bool ComputePass::Pin(unsigned long long points, const float* vertices, int total)
+bool ComputePass::Pin(unsigned long long points, const float* vertices, std::int64_t total)
 {
     if (pinnedBase_ && points == pinnedVersion_ && vertices == pinnedVertices_ &&
         total == pinnedTotal_)
@@ -192,7 +192,7 @@ bool ComputePass::Pin(unsigned long long points, const float* vertices, int tota
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto begin = reinterpret_cast<std::uintptr_t>(vertices) / page * page;
     const auto end =
-        (reinterpret_cast<std::uintptr_t>(vertices + 3L * total) + page - 1) / page * page;
+        (reinterpret_cast<std::uintptr_t>(vertices + 3 * total) + page - 1) / page * page;
     // Errors left by other calls are not the pin's.
     while (glGetError() != GL_NO_ERROR) {
     }
@@ -212,20 +212,20 @@ bool ComputePass::Pin(unsigned long long points, const float* vertices, int tota
     return true;
 }
 
-void ComputePass::BindPoints(unsigned long long points, const float* vertices, int total, int first,
-                             int count)
+void ComputePass::BindPoints(unsigned long long points, const float* vertices, std::int64_t total,
+                             std::int64_t first, int count)
 {
     const auto bytes = [](int n) { return static_cast<GLsizeiptr>(n) * 12; };
     if (pinned_ && !Pin(points, vertices, total))
         CopySlices(); // from now on
     if (!pinned_) {
         gl_.BindBuffer(GL_SHADER_STORAGE_BUFFER, points_);
-        gl_.BufferSubData(GL_SHADER_STORAGE_BUFFER, 0, bytes(count), vertices + 3L * first);
+        gl_.BufferSubData(GL_SHADER_STORAGE_BUFFER, 0, bytes(count), vertices + 3 * first);
         gl_.TexBufferRange(GL_TEXTURE_BUFFER, GL_R32F, points_, 0, bytes(count));
         gl_.Uniform1ui(uniforms_[2], 0);
         return;
     }
-    const auto offset = reinterpret_cast<const char*>(vertices + 3L * first) - pinnedBase_;
+    const auto offset = reinterpret_cast<const char*>(vertices + 3 * first) - pinnedBase_;
     const auto aligned = offset / offsetAlignment_ * offsetAlignment_;
     gl_.TexBufferRange(GL_TEXTURE_BUFFER, GL_R32F, points_, aligned,
                        offset - aligned + bytes(count));
@@ -233,7 +233,7 @@ void ComputePass::BindPoints(unsigned long long points, const float* vertices, i
 }
 
 void ComputePass::Draw(const Transform& transform, unsigned long long points, const float* vertices,
-                       int total, int first, int count)
+                       std::int64_t total, std::int64_t first, int count)
 {
     gl_.UseProgram(rasterise_);
     // One matrix, multiplied in float as Mesa's fixed function does.

@@ -12,6 +12,7 @@
 #include "glfunctions.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 
 class ComputePass
@@ -36,7 +37,7 @@ public:
     // Points [first, first + count) of the `total` points of version
     // `points`; the work is queued, not finished.
     void Draw(const Transform& transform, unsigned long long points, const float* vertices,
-              int total, int first, int count);
+              std::int64_t total, std::int64_t first, int count);
     // Writes the picture into the RGBA8 texture `picture`, red where lit and
     // black elsewhere, and leaves every pixel unlit for the next one.
     void Resolve(const Transform& transform, unsigned picture);
@@ -56,9 +57,9 @@ private:
     explicit ComputePass(const GLFunctions& gl) : gl_(gl) {}
     bool Build();
     void CopySlices();
-    bool Pin(unsigned long long points, const float* vertices, int total);
-    void BindPoints(unsigned long long points, const float* vertices, int total, int first,
-                    int count);
+    bool Pin(unsigned long long points, const float* vertices, std::int64_t total);
+    void BindPoints(unsigned long long points, const float* vertices, std::int64_t total,
+                    std::int64_t first, int count);
 
     const GLFunctions& gl_;
     unsigned rasterise_ = 0; // programs
@@ -77,7 +78,7 @@ private:
     const char* pinnedBase_ = nullptr; // null while nothing is pinned
     unsigned long long pinnedVersion_ = 0;
     const float* pinnedVertices_ = nullptr;
-    int pinnedTotal_ = -1;
+    std::int64_t pinnedTotal_ = -1;
     int offsetAlignment_ = 4;
     int mostPerSlice_ = 0;
 };

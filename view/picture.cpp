@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 
 namespace {
 
@@ -96,15 +97,19 @@ bool Picture::Begin(Buffer& buffer, const Scene& scene)
     return true;
 }
 
-void Picture::DrawDirect(const float* vertices, int count)
+void Picture::DrawDirect(const float* vertices, std::int64_t count)
 {
     glEnableClientState(GL_VERTEX_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, vertices);
-    glDrawArrays(GL_POINTS, 0, count);
+    // A draw call counts its points in an int.
+    for (std::int64_t drawn = 0; drawn < count; drawn += INT_MAX) {
+        glVertexPointer(3, GL_FLOAT, 0, vertices + 3 * drawn);
+        glDrawArrays(GL_POINTS, 0,
+                     static_cast<GLsizei>(std::min<std::int64_t>(count - drawn, INT_MAX)));
+    }
     glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-void Picture::DrawSlice(const Scene& scene, const float* vertices, int count, int slice)
+void Picture::DrawSlice(const Scene& scene, const float* vertices, std::int64_t count, int slice)
 {
     if (way_ == Way::Compute) {
         compute_->Draw({scene.modelview.data(), scene.projection.data(), scene.viewport.data()},
@@ -114,13 +119,13 @@ void Picture::DrawSlice(const Scene& scene, const float* vertices, int count, in
     Buffer& buffer = buffers_[static_cast<std::size_t>(drawing_)];
     gl_.BindFramebuffer(GL_FRAMEBUFFER, buffer.framebuffer);
     glEnableClientState(GL_VERTEX_ARRAY);
-    glVertexPointer(3, GL_FLOAT, 0, vertices);
-    glDrawArrays(GL_POINTS, drawn_, slice);
+    glVertexPointer(3, GL_FLOAT, 0, vertices + 3 * drawn_);
+    glDrawArrays(GL_POINTS, 0, slice);
     glDisableClientState(GL_VERTEX_ARRAY);
     gl_.BindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-void Picture::Draw(unsigned long long points, const float* vertices, int count)
+void Picture::Draw(unsigned long long points, const float* vertices, std::int64_t count)
 {
     if (way_ == Way::Direct) {
         DrawDirect(vertices, count);
@@ -159,9 +164,9 @@ void Picture::Draw(unsigned long long points, const float* vertices, int count)
         if (left < 1 && drawn_ > 0)
             break;
         // At least 1024 points, but never past the last one.
-        const int slice =
-            std::min(std::max(static_cast<int>(pointsPerMs_ * std::max(left, 1.0)), 1024),
-                     std::min(count - drawn_, most));
+        const int slice = static_cast<int>(std::min<std::int64_t>(
+            std::max(static_cast<int>(pointsPerMs_ * std::max(left, 1.0)), 1024),
+            std::min<std::int64_t>(count - drawn_, most)));
         const auto sliceStart = Clock::now();
         DrawSlice(scene, vertices, count, slice);
         glFinish();

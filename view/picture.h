@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 
 class Picture
@@ -28,7 +29,7 @@ public:
     // version `points`, as the current matrices and viewport show them, for
     // about a slice's time; a scene changed since starts it again. Then puts
     // the last complete picture into the back buffer.
-    void Draw(unsigned long long points, const float* vertices, int count);
+    void Draw(unsigned long long points, const float* vertices, std::int64_t count);
     // Puts the last complete picture into the back buffer, if the screen
     // does not show it yet; black until there is one.
     void Present();
@@ -73,8 +74,8 @@ private:
         Scene scene;
     };
     bool Begin(Buffer& buffer, const Scene& scene);
-    void DrawDirect(const float* vertices, int count);
-    void DrawSlice(const Scene& scene, const float* vertices, int count, int slice);
+    void DrawDirect(const float* vertices, std::int64_t count);
+    void DrawSlice(const Scene& scene, const float* vertices, std::int64_t count, int slice);
     void Free();
 
     GLFunctions gl_;
@@ -89,6 +90,6 @@ private:
     // picture new or exposed is presented twice, the second time whole.
     static constexpr int kPresents = 2;
     int unshown_ = kPresents; // presents to come
-    int drawn_ = 0;           // points drawn of the picture being drawn
+    std::int64_t drawn_ = 0;  // points drawn of the picture being drawn
     double pointsPerMs_ = 5000;
 };
