@@ -156,13 +156,15 @@ class KeyToPaint : public QObject
 {
 public:
     double ms = -1;
-    void Post()
+    // A key typed, or moving the caret left where `text` is empty.
+    void Post(const QString& text = {})
     {
         posted_ = Clock::now();
         waiting_ = true;
         TMemo& memo = *control_Form->Memo1;
-        QCoreApplication::postEvent(&memo, new QKeyEvent(QEvent::KeyPress, Qt::Key_Left, {}));
-        QCoreApplication::postEvent(&memo, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Left, {}));
+        const int code = text.isEmpty() ? Qt::Key_Left : Qt::Key_1;
+        QCoreApplication::postEvent(&memo, new QKeyEvent(QEvent::KeyPress, code, {}, text));
+        QCoreApplication::postEvent(&memo, new QKeyEvent(QEvent::KeyRelease, code, {}, text));
     }
 
 protected:
@@ -218,7 +220,7 @@ int main(int argc, char** argv)
     RunUntil([&] { return idle.marker; });
     const double firstFrame = Ms(Clock::now() - opened);
     const double longestFirst = idle.Longest();
-    const int lines = control_Form->Memo1->Lines->Count();
+    const std::int64_t lines = control_Form->Memo1->Lines->Count();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
@@ -284,19 +286,51 @@ int main(int argc, char** argv)
                    static_cast<std::streamsize>(picture.size()));
     }
 
+    // Keys typed at the start, the middle and the end of the text (of its
+    // one line in the middle, for a long line), each to its paint: the
+    // slowest of five at each place, in that order.
+    TMemo& memo = *control_Form->Memo1;
+    const TextStore& text = memo.Lines->Store();
+    double typed[3] = {};
+    for (int place = 0; place < 3; ++place) {
+        const std::int64_t line = place * (lines - 1) / 2;
+        memo.SetSelStart(place == 1 && lines < 10 ? (text.LineStart(line) + text.LineEnd(line)) / 2
+                                                  : text.LineStart(line));
+        for (int k = 0; k < 5; ++k) {
+            key.ms = -1;
+            key.Post(QStringLiteral("1"));
+            RunUntil([&] { return key.ms >= 0; });
+            typed[place] = std::max(typed[place], key.ms);
+        }
+        memo.Undo();
+    }
+
     // The marker's line edited, at the end of the text: the marker goes once
     // the edited line's point is on screen (a minute at most).
     double editMs = -1;
     {
-        TMemo& memo = *control_Form->Memo1;
-        const long from = memo.SendScintilla(TMemo::SCI_POSITIONFROMLINE, lines - 1);
-        const long to = memo.SendScintilla(TMemo::SCI_GETLINEENDPOSITION, lines - 1);
+        const std::int64_t from = text.LineStart(lines - 1);
         const auto start = Clock::now();
-        memo.SendScintilla(TMemo::SCI_SETSEL, static_cast<unsigned long>(from), to);
-        memo.SendScintilla(TMemo::SCI_REPLACESEL, 0UL, "0 0 0");
+        memo.SetSelStart(from);
+        memo.SetSelLength(text.LineEnd(lines - 1) - from);
+        memo.SetSelText("0 0 0");
         RunUntil([&] { return !idle.marker || Ms(Clock::now() - start) > 60000; });
         if (!idle.marker)
             editMs = Ms(Clock::now() - start);
+    }
+
+    // The text saved beside the file, from the call to the file in its place.
+    double saveMs = 0, savePeakMb = 0;
+    {
+        const std::string saved = std::string(argv[1]) + ".saved";
+        getrusage(RUSAGE_SELF, &usage);
+        const double before = static_cast<double>(usage.ru_maxrss) / 1024;
+        const auto start = Clock::now();
+        memo.Lines->SaveToFile(saved);
+        saveMs = Ms(Clock::now() - start);
+        getrusage(RUSAGE_SELF, &usage);
+        savePeakMb = static_cast<double>(usage.ru_maxrss) / 1024 - before;
+        std::remove(saved.c_str());
     }
 
     const std::string n = std::to_string(lines);
@@ -314,6 +348,10 @@ int main(int argc, char** argv)
     std::printf("unchanged_frame_%s_lines: %.2f ms\n", n.c_str(), unchanged);
     std::printf("key_to_paint_while_drawing_%s_lines: %.1f ms\n", n.c_str(), keyMs);
     std::printf("edit_at_end_to_screen_%s_lines: %.0f ms (-1: never)\n", n.c_str(), editMs);
+    std::printf("key_typed_to_paint_start_middle_end_%s_lines: %.1f %.1f %.1f ms\n", n.c_str(),
+                typed[0], typed[1], typed[2]);
+    std::printf("save_%s_lines: %.0f ms\n", n.c_str(), saveMs);
+    std::printf("save_peak_over_peak_before_%s_lines: %.0f MB\n", n.c_str(), savePeakMb);
     std::printf("peak_memory_%s_lines: %.0f MB\n", n.c_str(), peakMb);
     std::printf("resident_after_load_%s_lines: %s MB\n", n.c_str(), residentMb.c_str());
     std::printf("data_after_load_%s_lines: %s MB\n", n.c_str(), dataMb.c_str());
