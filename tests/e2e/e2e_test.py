@@ -3,7 +3,8 @@
 # under a desktop's platform theme), the button, closing the windows and their
 # frames under a window manager, the exit code, the start without OpenGL, the
 # report box that leaves the keyboard to the text box, no state left behind,
-# the command line, and all of it that a Wayland desktop changes.
+# the command line, editing in the text box and saving, and all of it that a
+# Wayland desktop changes.
 
 import os
 import subprocess
@@ -74,6 +75,36 @@ def closing(s, path):
     expect(s.exit_code(closing=control), 0, "the exit code with the view open")
 
 
+def editing(s, path):
+    # Selected by the mouse and by keys, copied, pasted and typed over, and a
+    # long line edited at its end, as Ctrl+S writes it; a close with changes
+    # not saved asks first.
+    long = "1 2 3" + " 4" * 500000
+    with open(path, "a") as f:
+        f.write(long + "\n")
+    control = s.find("control")
+    s.open_file(control, path)
+    s.click_to_type(control, TEXT_BOX)
+    s.key("ctrl+Home", "shift+End", "ctrl+c", "ctrl+End", "ctrl+v")
+    rows = wait_for(lambda: (rows := s.text_rows(control)) and len(rows) >= 4 and rows, "the lines on screen")
+    s.xdotool("mousemove", *s.at(control, 20, rows[0]), "click", "--repeat", 2, 1)
+    s.type("41")
+    s.xdotool("mousemove", *s.at(control, 18, rows[1]), "mousedown", 1,
+              "mousemove", *s.at(control, 500, rows[1]), "mouseup", 1)
+    s.type("5 5 5")
+    s.key("ctrl+End", "Up", "End")
+    s.type(" 9")
+    s.key("ctrl+s")
+    wanted = f"41 0 0\n5 5 5\n-30 -40 0\n{long} 9\n40 0 0"
+    wait_for(lambda: open(path).read() == wanted, "the file saved")
+    s.type("7")
+    s.close(control)
+    s.message_box()
+    s.key("alt+d")
+    expect(s.exit_code(), 0, "the exit code after the changes were given up")
+    expect(open(path).read(), wanted, "the file after changes given up")
+
+
 def without_opengl(s, path):
     # The message comes while the view is made, before the control window.
     s.message_box()
@@ -134,7 +165,7 @@ def on_x(group, **settings):
 
 GROUPS = {"opening": on_x(opening), "opening_gtk3": on_x(opening, env={"QT_QPA_PLATFORMTHEME": "gtk3"}),
           "without_opengl": on_x(without_opengl, env={"QT_XCB_GL_INTEGRATION": "none"}),
-          "closing": on_x(closing, window_manager="openbox"),
+          "closing": on_x(closing, window_manager="openbox"), "editing": on_x(editing),
           "command_line": command_line, "wayland": wayland}
 
 if __name__ == "__main__":

@@ -20,6 +20,8 @@ from Xlib import X, display, protocol
 # in the path field, the text box and the button, far enough right that the
 # view, where it first comes up, does not cover them.
 FILE_MENU, PATH_FIELD, TEXT_BOX, BUTTON = (18, 9), (580, 79), (580, 133), (580, 231)
+# Where the text box's lines are drawn: left, top, right and bottom.
+TEXT_AREA = (18, 101, 560, 196)
 
 
 class Failure(Exception): ...
@@ -147,9 +149,29 @@ class XDisplay(Driver):
     def xdotool(self, *args):
         subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=60)
 
-    def click(self, window, x, y):
+    def at(self, window, x, y):
+        # A place in the window, on the screen.
         left, top, _, _ = self.rect(window)
-        self.xdotool("mousemove", left + x, top + y, "click", 1)
+        return left + x, top + y
+
+    def click(self, window, x, y):
+        self.xdotool("mousemove", *self.at(window, x, y), "click", 1)
+
+    def text_rows(self, window):
+        # The middle of each line of text in the text box, in the window: rows
+        # of dark pixels, one run of them a line.
+        left, top, _, _ = self.rect(window)
+        x0, y0, x1, y1 = TEXT_AREA
+        image = self.grab().crop((left + x0, top + y0, left + x1, top + y1)).convert("L")
+        runs = []
+        for y in range(image.height):
+            if min(image.crop((0, y, image.width, y + 1)).getdata()) >= 96:
+                continue
+            if runs and runs[-1][1] == y - 1:
+                runs[-1][1] = y
+            else:
+                runs.append([y, y])
+        return [y0 + (a + b) // 2 for a, b in runs]
 
     def click_to_type(self, window, place):
         # Without a window manager nothing gives a clicked window the keyboard;
