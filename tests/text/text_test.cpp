@@ -185,10 +185,12 @@ TEST(TextStore, KeepsBytesAndLinesAsAPlainStringThroughRandomEditsUndoAndRedo)
                 ASSERT_EQ(told.size(), length > 0 || !put.empty() ? 1u : 0u);
                 if (told.empty())
                     continue;
+                const LinesChange& c = told[0].first;
                 EXPECT_EQ(
-                    std::tie(told[0].first.first, told[0].first.removed, told[0].first.added),
+                    std::tie(c.first, c.removed, c.added, c.position),
                     std::make_tuple(first, old.LineOf(position + length) - first + 1,
-                                    PlainLines(text).LineOf(position + put.size()) - first + 1));
+                                    PlainLines(text).LineOf(position + put.size()) - first + 1,
+                                    static_cast<std::int64_t>(position)));
             }
             const std::string what =
                 "round " + std::to_string(round) + ", edit " + std::to_string(edit);
