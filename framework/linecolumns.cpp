@@ -1,7 +1,5 @@
 #include "linecolumns.h"
 
-#include "textcells.h"
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -9,8 +7,6 @@
 namespace {
 
 constexpr std::int64_t kNowhere = std::numeric_limits<std::int64_t>::max();
-// Bytes read at a time, plus what the last cell may need.
-constexpr std::int64_t kChunk = std::int64_t{1} << 16;
 
 } // namespace
 
@@ -30,81 +26,92 @@ LineColumns::Spot LineColumns::Under(const Line& line, std::int64_t column)
     return Find(line, kNowhere, std::max<std::int64_t>(column, 0));
 }
 
-LineColumns::Spot LineColumns::Walk(std::int64_t end, Spot at, std::int64_t position,
-                                    std::int64_t column)
+Cell LineColumns::CellAt(std::int64_t position, std::int64_t end) const
 {
-    buffer_.resize(kChunk + 4);
-    while (at.position < end && at.position < position) {
-        // No more than the target needs: a cell takes up to four bytes.
-        const std::int64_t columns = column - at.column;
-        const std::int64_t size = std::min({kChunk, end - at.position, position - at.position,
-                                            columns < kChunk ? 4 * (columns + 1) : kChunk});
-        const std::int64_t read = std::min(size + 3, end - at.position);
-        char* const bytes = buffer_.data();
-        std::int64_t got = 0;
-        text_.Read(at.position, read, [&](std::string_view run) {
-            std::memcpy(bytes + got, run.data(), run.size());
-            got += static_cast<std::int64_t>(run.size());
-            return true;
-        });
-        std::int64_t i = 0;
+    char bytes[4];
+    std::size_t got = 0;
+    text_.Read(position, std::min<std::int64_t>(4, end - position), [&](std::string_view run) {
+        std::memcpy(bytes + got, run.data(), run.size());
+        got += run.size();
+        return true;
+    });
+    return DecodeCell(bytes, got);
+}
+
+LineColumns::Spot LineColumns::Walk(std::int64_t start, std::int64_t end, Spot at,
+                                    std::int64_t position, std::int64_t column,
+                                    std::vector<Spot>* marks) const
+{
+    const auto nextMark = [&] { return marks ? start + marks->back().position + kStep : kNowhere; };
+    std::int64_t mark = nextMark();
+    std::int64_t base = at.position; // where the next run read begins
+    // In place, a run of the text at a time.
+    text_.Read(at.position, end - at.position, [&](std::string_view run) {
+        const auto size = static_cast<std::int64_t>(run.size());
+        std::int64_t i = at.position - base; // a cell may have reached into this run
+        base += size;
         while (i < size) {
+            if (at.position >= mark) {
+                marks->push_back({at.position - start, at.column});
+                mark = nextMark();
+            }
+            const std::int64_t room = std::min(
+                {size - i, position - at.position, column - at.column, mark - at.position});
+            if (room <= 0)
+                return false;
             const auto plain =
-                static_cast<std::int64_t>(PlainRun(bytes + i, static_cast<std::size_t>(size - i)));
+                static_cast<std::int64_t>(PlainRun(run.data() + i, static_cast<std::size_t>(room)));
             if (plain > 0) {
-                const std::int64_t take = std::max<std::int64_t>(
-                    0, std::min({plain, position - at.position, column - at.column}));
-                at.position += take;
-                at.column += take;
-                i += take;
-                if (take < plain)
-                    return at;
+                at.position += plain;
+                at.column += plain;
+                i += plain;
                 continue;
             }
-            if (at.position >= position)
-                return at;
-            const Cell cell = DecodeCell(bytes + i, static_cast<std::size_t>(read - i));
+            // A cell the run's end cuts is read whole.
+            const Cell cell = size - i >= 4 || base == end
+                                  ? DecodeCell(run.data() + i, static_cast<std::size_t>(size - i))
+                                  : CellAt(at.position, end);
             const std::int64_t width = CellColumns(cell, at.column);
             if (at.column + width > column)
-                return at;
+                return false;
             at.position += cell.bytes;
             at.column += width;
             i += cell.bytes;
         }
-    }
+        return true;
+    });
     return at;
 }
 
 LineColumns::Spot LineColumns::Find(const Line& line, std::int64_t position, std::int64_t column)
 {
-    const std::int64_t end = line.start + line.length;
     Spot from{line.start, 0};
+    std::vector<Spot>* marking = nullptr;
     if (line.length > kStep) {
         Marks& marks = lines_[line.number];
         marks.used = ++clock_;
         std::vector<Spot>& spots = marks.spots;
         if (spots.empty())
             spots.push_back({0, 0});
-        // Marks as far as the target, made once.
-        while (spots.back().position < line.length &&
-               line.start + spots.back().position < position && spots.back().column < column) {
-            const Spot last{line.start + spots.back().position, spots.back().column};
-            const Spot next = Walk(end, last, last.position + kStep, kNowhere);
-            spots.push_back({next.position - line.start, next.column});
+        const Spot last{line.start + spots.back().position, spots.back().column};
+        if (last.position < position && last.column < column) {
+            // Past the marks: on from the last, marking the way, once.
+            from = last;
+            marking = &spots;
+        } else {
+            const auto after = std::upper_bound(
+                spots.begin(), spots.end(), Spot{position - line.start, column},
+                [](const Spot& target, const Spot& mark) {
+                    return mark.position > target.position || mark.column > target.column;
+                });
+            from = {line.start + (after - 1)->position, (after - 1)->column};
         }
-        // The last mark at or before the target.
-        const auto after = std::upper_bound(
-            spots.begin(), spots.end(), Spot{position - line.start, column},
-            [](const Spot& target, const Spot& mark) {
-                return mark.position > target.position || mark.column > target.column;
-            });
-        from = {line.start + (after - 1)->position, (after - 1)->column};
         if (lines_.size() > kMostLines)
             lines_.erase(std::min_element(lines_.begin(), lines_.end(), [](auto& a, auto& b) {
                 return a.second.used < b.second.used;
             }));
     }
-    return Walk(end, from, position, column);
+    return Walk(line.start, line.start + line.length, from, position, column, marking);
 }
 
 void LineColumns::Changed(const LinesChange& change)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "lineschange.h"
+#include "textcells.h"
 #include "textstore.h"
 
 #include <cstdint>
@@ -50,12 +51,16 @@ private:
         std::uint64_t used = 0;
     };
     // The first boundary at or after `position`, or the one beginning the
-    // cell that holds `column`, from `from` on.
+    // cell that holds `column`.
     Spot Find(const Line& line, std::int64_t position, std::int64_t column);
-    Spot Walk(std::int64_t end, Spot from, std::int64_t position, std::int64_t column);
+    // The same from `from` on in the line [start, end), adding to `marks` on
+    // the way where given.
+    Spot Walk(std::int64_t start, std::int64_t end, Spot from, std::int64_t position,
+              std::int64_t column, std::vector<Spot>* marks) const;
+    // The cell at `position`, read whole.
+    Cell CellAt(std::int64_t position, std::int64_t end) const;
 
     const TextStore& text_;
     std::map<std::int64_t, Marks> lines_;
     std::uint64_t clock_ = 0;
-    std::vector<char> buffer_;
 };

@@ -176,7 +176,8 @@ TEST_F(Memo, KeysMouseClipboardAndDropsEditAsAUserExpects)
 {
     const int page = memo->viewport()->height() / QFontMetrics(memo->font()).lineSpacing() - 1;
     const std::string x(5 << 20, 'x');
-    const std::string unit = "\xc3\xa9\tab"; // eight columns from column 2 on
+    const std::string unit = "\xc3\xa9"
+                             "abc"; // four columns; one spans two pieces
     const struct
     {
         std::string before;
@@ -252,10 +253,10 @@ TEST_F(Memo, KeysMouseClipboardAndDropsEditAsAUserExpects)
         {x + "^" + x, "type:ab", x + "ab^" + x},
         {x + "^" + x, "click:0,5242882.3", x + "xx^" + x.substr(2)},
         {x + "^" + x + "\n" + x + x, "Down", x + x + "\n" + x + "^" + x},
-        {"^" + Repeat(unit, 3000), "click:0,16002.3",
-         Repeat(unit, 2000) + "^" + Repeat(unit, 1000)},
-        {"^" + Repeat(unit, 3000), "click:0,16002.3 Home Tab click:0,16010.3",
-         "\t" + Repeat(unit, 2000) + "^" + Repeat(unit, 1000)},
+        {"^" + Repeat(unit, 14000), "click:0,52800.3",
+         Repeat(unit, 13200) + "^" + Repeat(unit, 800)},
+        {"^" + Repeat(unit, 14000), "click:0,52800.3 Home ime:\xc3\xa9 click:0,52801.3",
+         "\xc3\xa9" + Repeat(unit, 13200) + "^" + Repeat(unit, 800)},
     };
     for (const auto& row : rows) {
         const Marked before = Parse(row.before);
