@@ -80,10 +80,13 @@ std::int64_t CaretMoves::NextWord(std::int64_t position) const
     const Window w(text_, position, std::min(end, position + kReach));
     std::size_t i = 0;
     const Kind first = KindOf(w.After(0));
-    while (first != Kind::Space && i < w.size() && KindOf(w.After(i)) == first)
-        i += w.After(i).bytes;
-    while (i < w.size() && KindOf(w.After(i)) == Kind::Space)
-        i += w.After(i).bytes;
+    const auto skip = [&](Kind kind) {
+        for (Cell cell{}; i < w.size() && KindOf(cell = w.After(i)) == kind;)
+            i += cell.bytes;
+    };
+    if (first != Kind::Space)
+        skip(first);
+    skip(Kind::Space);
     return position + static_cast<std::int64_t>(i);
 }
 
@@ -94,11 +97,13 @@ std::int64_t CaretMoves::PreviousWord(std::int64_t position) const
         return Previous(position);
     const Window w(text_, std::max(start, position - kReach), position);
     std::size_t i = w.size();
-    while (i > 0 && KindOf(w.Before(i)) == Kind::Space)
-        i -= w.Before(i).bytes;
-    const Kind kind = i > 0 ? KindOf(w.Before(i)) : Kind::Space;
-    while (i > 0 && KindOf(w.Before(i)) == kind)
-        i -= w.Before(i).bytes;
+    const auto skip = [&](Kind kind) {
+        for (Cell cell{}; i > 0 && KindOf(cell = w.Before(i)) == kind;)
+            i -= cell.bytes;
+    };
+    skip(Kind::Space);
+    if (i > 0)
+        skip(KindOf(w.Before(i)));
     return w.at + static_cast<std::int64_t>(i);
 }
 
@@ -116,9 +121,9 @@ std::pair<std::int64_t, std::int64_t> CaretMoves::WordAt(std::int64_t position) 
     const Kind kind = KindOf(w.After(from));
     std::size_t first = from;
     std::size_t last = from;
-    while (first > 0 && KindOf(w.Before(first)) == kind)
-        first -= w.Before(first).bytes;
-    while (last < w.size() && KindOf(w.After(last)) == kind)
-        last += w.After(last).bytes;
+    for (Cell cell{}; first > 0 && KindOf(cell = w.Before(first)) == kind;)
+        first -= cell.bytes;
+    for (Cell cell{}; last < w.size() && KindOf(cell = w.After(last)) == kind;)
+        last += cell.bytes;
     return {w.at + static_cast<std::int64_t>(first), w.at + static_cast<std::int64_t>(last)};
 }

@@ -12,7 +12,7 @@
 class CaretMoves
 {
 public:
-    static constexpr std::int64_t kReach = std::int64_t{1} << 20;
+    static constexpr std::int64_t kReach = std::int64_t{1} << 18;
 
     explicit CaretMoves(const TextStore& text) : text_(text) {}
 

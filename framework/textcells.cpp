@@ -78,3 +78,33 @@ std::size_t PlainRun(const char* bytes, std::size_t size)
     }
     return i;
 }
+
+std::size_t WideRun(const char* bytes, std::size_t size, std::size_t most, std::size_t& cells)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    const auto follows = [&](std::size_t at, unsigned char low, unsigned char high) {
+        return at < size && b[at] >= low && b[at] <= high;
+    };
+    std::size_t i = 0;
+    // The checks of DecodeCell, unrolled: this runs over whole long lines.
+    for (cells = 0; i < size && cells < most; ++cells) {
+        const unsigned char lead = b[i];
+        std::size_t length = 0;
+        if (lead >= 0xc2 && lead <= 0xdf)
+            length = follows(i + 1, 0x80, 0xbf) ? 2 : 0;
+        else if (lead >= 0xe0 && lead <= 0xef)
+            length = follows(i + 1, lead == 0xe0 ? 0xa0 : 0x80, lead == 0xed ? 0x9f : 0xbf) &&
+                             follows(i + 2, 0x80, 0xbf)
+                         ? 3
+                         : 0;
+        else if (lead >= 0xf0 && lead <= 0xf4)
+            length = follows(i + 1, lead == 0xf0 ? 0x90 : 0x80, lead == 0xf4 ? 0x8f : 0xbf) &&
+                             follows(i + 2, 0x80, 0xbf) && follows(i + 3, 0x80, 0xbf)
+                         ? 4
+                         : 0;
+        if (length == 0)
+            break;
+        i += length;
+    }
+    return i;
+}

@@ -50,3 +50,8 @@ int CellBytesBefore(const char* end, std::size_t before);
 // tab. Runs at the speed of memory, so that a long line's columns are
 // counted fast.
 std::size_t PlainRun(const char* bytes, std::size_t size);
+
+// How many bytes from the start, up to `size`, are whole characters past
+// ASCII, each a cell of one column, at most `most` of them; `cells` says how
+// many.
+std::size_t WideRun(const char* bytes, std::size_t size, std::size_t most, std::size_t& cells);

@@ -178,6 +178,9 @@ TEST_F(Memo, KeysMouseClipboardAndDropsEditAsAUserExpects)
     const std::string x(5 << 20, 'x');
     const std::string unit = "\xc3\xa9"
                              "abc"; // four columns; one spans two pieces
+    // 24 columns: bytes of invalid sequences two each, characters one.
+    const std::string bad =
+        "\xe0\x80\x80x\xed\xa0\x80\xf4\x90\x80\x80y\xe2\x82\xac\xf0\x9f\x98\x80";
     const struct
     {
         std::string before;
@@ -257,6 +260,7 @@ TEST_F(Memo, KeysMouseClipboardAndDropsEditAsAUserExpects)
          Repeat(unit, 13200) + "^" + Repeat(unit, 800)},
         {"^" + Repeat(unit, 14000), "click:0,52800.3 Home ime:\xc3\xa9 click:0,52801.3",
          "\xc3\xa9" + Repeat(unit, 13200) + "^" + Repeat(unit, 800)},
+        {"^" + Repeat(bad, 500), "click:0,9600.3", Repeat(bad, 400) + "^" + Repeat(bad, 100)},
     };
     for (const auto& row : rows) {
         const Marked before = Parse(row.before);
