@@ -902,9 +902,11 @@ void TMemo::scrollContentsBy(int, int)
 {
     if (syncing_)
         return;
-    firstLine_ = FromBar(verticalScrollBar()->value(), lastLine_);
-    firstColumn_ = FromBar(horizontalScrollBar()->value(), lastColumn_);
-    viewport()->update();
+    Guard([this] {
+        firstLine_ = FromBar(verticalScrollBar()->value(), lastLine_);
+        firstColumn_ = FromBar(horizontalScrollBar()->value(), lastColumn_);
+        viewport()->update();
+    });
 }
 
 void TMemo::paintEvent(QPaintEvent*)

@@ -2,6 +2,7 @@
 
 #include "caretmoves.h"
 #include "memo.h"
+#include "report.h"
 
 #include <QFontMetrics>
 
@@ -25,8 +26,8 @@ QAccessibleInterface* Make(const QString& className, QObject* object)
 
 void InstallMemoAccessible()
 {
-    static const bool installed = (QAccessible::installFactory(Make), true);
-    (void)installed;
+    // Once per application: Qt forgets its factories as one ends.
+    QAccessible::installFactory(Make);
 }
 
 MemoAccessible::MemoAccessible(TMemo* memo) : QAccessibleWidget(memo, QAccessible::EditableText) {}
@@ -85,7 +86,7 @@ void MemoAccessible::removeSelection(int selectionIndex)
 void MemoAccessible::setSelection(int selectionIndex, int startOffset, int endOffset)
 {
     if (selectionIndex == 0)
-        Memo().Select(startOffset, endOffset);
+        Guard([&] { Memo().Select(startOffset, endOffset); });
 }
 
 int MemoAccessible::cursorPosition() const
@@ -95,16 +96,13 @@ int MemoAccessible::cursorPosition() const
 
 void MemoAccessible::setCursorPosition(int position)
 {
-    Memo().Select(position, position);
+    Guard([&] { Memo().Select(position, position); });
 }
 
 QString MemoAccessible::text(int startOffset, int endOffset) const
 {
-    const TextStore& store = Memo().Lines->Store();
-    const std::int64_t from = std::clamp<std::int64_t>(startOffset, 0, store.Length());
-    const std::int64_t to = std::clamp<std::int64_t>(endOffset, from, store.Length());
-    const std::string bytes = store.Text(from, std::min(to - from, kMostRead));
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return Answer([&] { return std::pair<std::int64_t, std::int64_t>(startOffset, endOffset); },
+                  &startOffset, &endOffset);
 }
 
 std::pair<std::int64_t, std::int64_t>
@@ -140,37 +138,53 @@ MemoAccessible::Unit(std::int64_t offset, QAccessible::TextBoundaryType boundary
     return unit;
 }
 
-QString MemoAccessible::Answer(std::pair<std::int64_t, std::int64_t> unit, int* startOffset,
-                               int* endOffset) const
+QString MemoAccessible::Answer(const std::function<std::pair<std::int64_t, std::int64_t>()>& unit,
+                               int* startOffset, int* endOffset) const
 {
-    *startOffset = ToInt(unit.first);
-    *endOffset = ToInt(unit.second);
-    return text(*startOffset, *endOffset);
+    QString answer;
+    Guard([&] {
+        const TextStore& store = Memo().Lines->Store();
+        const auto [first, last] = unit();
+        const std::int64_t from = std::clamp<std::int64_t>(first, 0, store.Length());
+        const std::int64_t to = std::clamp<std::int64_t>(last, from, store.Length());
+        const std::string bytes = store.Text(from, std::min(to - from, kMostRead));
+        answer = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        *startOffset = ToInt(from);
+        *endOffset = ToInt(from + static_cast<std::int64_t>(bytes.size()));
+    });
+    return answer;
 }
 
 QString MemoAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
                                          int* startOffset, int* endOffset) const
 {
-    const std::int64_t start = Unit(offset, boundaryType).first;
-    if (start == 0)
-        return Answer({0, 0}, startOffset, endOffset);
-    const CaretMoves moves(Memo().Lines->Store());
-    return Answer(Unit(moves.Previous(start), boundaryType), startOffset, endOffset);
+    return Answer(
+        [&] {
+            const std::int64_t start = Unit(offset, boundaryType).first;
+            const CaretMoves moves(Memo().Lines->Store());
+            return start == 0 ? std::pair<std::int64_t, std::int64_t>(0, 0)
+                              : Unit(moves.Previous(start), boundaryType);
+        },
+        startOffset, endOffset);
 }
 
 QString MemoAccessible::textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
                                         int* startOffset, int* endOffset) const
 {
-    const std::int64_t end = Unit(offset, boundaryType).second;
-    if (end >= Memo().Lines->Store().Length())
-        return Answer({end, end}, startOffset, endOffset);
-    return Answer(Unit(end, boundaryType), startOffset, endOffset);
+    return Answer(
+        [&] {
+            const std::int64_t end = Unit(offset, boundaryType).second;
+            return end >= Memo().Lines->Store().Length()
+                       ? std::pair<std::int64_t, std::int64_t>(end, end)
+                       : Unit(end, boundaryType);
+        },
+        startOffset, endOffset);
 }
 
 QString MemoAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType,
                                      int* startOffset, int* endOffset) const
 {
-    return Answer(Unit(offset, boundaryType), startOffset, endOffset);
+    return Answer([&] { return Unit(offset, boundaryType); }, startOffset, endOffset);
 }
 
 int MemoAccessible::characterCount() const
@@ -180,19 +194,28 @@ int MemoAccessible::characterCount() const
 
 QRect MemoAccessible::characterRect(int offset) const
 {
-    QRect rect = Memo().RectAt(offset);
-    rect.setWidth(QFontMetrics(Memo().font()).horizontalAdvance(QLatin1Char('0')));
-    return rect.translated(Memo().viewport()->mapToGlobal(QPoint(0, 0)));
+    QRect rect;
+    Guard([&] {
+        rect = Memo().RectAt(std::clamp<std::int64_t>(offset, 0, Memo().Lines->Store().Length()));
+        rect.setWidth(QFontMetrics(Memo().font()).horizontalAdvance(QLatin1Char('0')));
+        rect.translate(Memo().viewport()->mapToGlobal(QPoint(0, 0)));
+    });
+    return rect;
 }
 
 int MemoAccessible::offsetAtPoint(const QPoint& point) const
 {
-    return ToInt(Memo().PositionAt(Memo().viewport()->mapFromGlobal(point)));
+    int offset = -1;
+    Guard([&] { offset = ToInt(Memo().PositionAt(Memo().viewport()->mapFromGlobal(point))); });
+    return offset;
 }
 
 void MemoAccessible::scrollToSubstring(int startIndex, int)
 {
-    Memo().ShowPosition(startIndex);
+    Guard([&] {
+        Memo().ShowPosition(
+            std::clamp<std::int64_t>(startIndex, 0, Memo().Lines->Store().Length()));
+    });
 }
 
 QString MemoAccessible::attributes(int offset, int* startOffset, int* endOffset) const

@@ -6,6 +6,7 @@
 #include <QAccessibleWidget>
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 class TMemo;
@@ -47,8 +48,9 @@ private:
     // The unit of text that holds `offset`, no longer than kMostRead.
     std::pair<std::int64_t, std::int64_t> Unit(std::int64_t offset,
                                                QAccessible::TextBoundaryType boundary) const;
-    QString Answer(std::pair<std::int64_t, std::int64_t> unit, int* startOffset,
-                   int* endOffset) const;
+    // The text of the unit `unit` finds, read through the report point.
+    QString Answer(const std::function<std::pair<std::int64_t, std::int64_t>()>& unit,
+                   int* startOffset, int* endOffset) const;
 };
 
 // Text boxes answer screen readers through MemoAccessible from now on.

@@ -333,7 +333,9 @@ TEST_F(Memo, FocusMenuScrollingScreenReadersAndMarksOfUnprintableBytes)
 
     // A screen reader's answers read a bounded part of a long line.
     LoadText(*memo, std::string(200000, 'x') + "\nend");
-    QAccessibleTextInterface& text = *QAccessible::queryAccessibleInterface(memo)->textInterface();
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(memo);
+    ASSERT_TRUE(reader && reader->textInterface());
+    QAccessibleTextInterface& text = *reader->textInterface();
     EXPECT_EQ(text.characterCount(), 200004);
     EXPECT_EQ(text.text(0, 200004).size(), MemoAccessible::kMostRead);
     int start = 0;
