@@ -56,11 +56,11 @@ int Clamped(std::int64_t value)
                                                      std::numeric_limits<int>::max() / 2));
 }
 
-// Set while the text box changes its own text.
-struct Editing
+// A flag raised for a scope, also one left by an exception.
+struct Raise
 {
-    explicit Editing(bool& flag) : flag_(flag) { flag_ = true; }
-    ~Editing() { flag_ = false; }
+    explicit Raise(bool& flag) : flag_(flag) { flag_ = true; }
+    ~Raise() { flag_ = false; }
     bool& flag_;
 };
 
@@ -78,6 +78,7 @@ TMemo::TMemo(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
     viewport()->setCursor(Qt::IBeamCursor);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -137,7 +138,7 @@ void TMemo::Edit(std::int64_t position, std::int64_t length, std::string_view by
 {
     BeforeChange();
     {
-        const Editing editing(editing_);
+        const Raise editing(editing_);
         text_.Replace(position, length, bytes, run != Run::None && run == run_);
     }
     run_ = run;
@@ -210,7 +211,7 @@ void TMemo::Undo()
     BeforeChange();
     std::optional<TextStore::Span> span;
     {
-        const Editing editing(editing_);
+        const Raise editing(editing_);
         span = text_.Undo();
     }
     if (span)
@@ -223,7 +224,7 @@ void TMemo::Redo()
     BeforeChange();
     std::optional<TextStore::Span> span;
     {
-        const Editing editing(editing_);
+        const Raise editing(editing_);
         span = text_.Redo();
     }
     if (span)
@@ -843,7 +844,7 @@ void TMemo::dropEvent(QDropEvent* event)
         const std::string bytes = text_.Text(from, length);
         BeforeChange();
         {
-            const Editing editing(editing_);
+            const Raise editing(editing_);
             text_.Replace(at, 0, bytes);
             if (!copy)
                 text_.Replace(at < from ? from + length : from, length, {}, true);
@@ -889,7 +890,7 @@ void TMemo::Restyle()
 
 void TMemo::UpdateBars()
 {
-    const Editing syncing(syncing_);
+    const Raise syncing(syncing_);
     lastLine_ = std::max<std::int64_t>(0, text_.LineCount() - Rows());
     lastColumn_ = std::max<std::int64_t>(0, widest_ + 1 - Columns());
     firstLine_ = std::clamp<std::int64_t>(firstLine_, 0, lastLine_);
