@@ -283,7 +283,9 @@ TEST_F(Memo, KeysMouseClipboardAndDropsEditAsAUserExpects)
 std::string Menu(TMemo& memo, const QString& pick)
 {
     std::string enabled;
-    QTimer::singleShot(0, &memo, [&] {
+    QTimer open; // gone with this call, should no menu come
+    open.setSingleShot(true);
+    QObject::connect(&open, &QTimer::timeout, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         for (QAction* action : menu ? menu->actions() : QList<QAction*>()) {
             const QString text = action->text().remove('&');
@@ -295,6 +297,7 @@ std::string Menu(TMemo& memo, const QString& pick)
         if (menu)
             menu->close();
     });
+    open.start(0);
     const QPoint at(5, 5);
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, memo.viewport()->mapToGlobal(at));
     QApplication::sendEvent(memo.viewport(), &event);
