@@ -43,7 +43,8 @@ public:
 
 private:
     static constexpr std::int64_t kStep = 4096;
-    static constexpr std::size_t kMostLines = 64;
+    // More than a screen shows, so that a paint never walks a line again.
+    static constexpr std::size_t kMostLines = 512;
 
     struct Marks
     {
