@@ -89,7 +89,7 @@ TMemo::TMemo(QWidget* parent)
         });
     });
     connect(&autoScroll_, &QTimer::timeout, this,
-            [this] { Guard([this] { SetCaret(anchor_, PositionAt(mouse_)); }); });
+            [this] { Guard([this] { Select(anchor_, PositionAt(mouse_)); }); });
     Restyle();
     UpdateBars();
 }
@@ -190,11 +190,6 @@ void TMemo::SelectAll()
     Select(0, text_.Length());
 }
 
-void TMemo::Select(std::int64_t anchor, std::int64_t caret)
-{
-    SetCaret(anchor, caret);
-}
-
 bool TMemo::CanUndo() const
 {
     return text_.CanUndo();
@@ -215,7 +210,7 @@ void TMemo::Undo()
         span = text_.Undo();
     }
     if (span)
-        SetCaret(span->position + span->length, span->position + span->length);
+        Select(span->position + span->length, span->position + span->length);
 }
 
 void TMemo::Redo()
@@ -228,7 +223,7 @@ void TMemo::Redo()
         span = text_.Redo();
     }
     if (span)
-        SetCaret(span->position + span->length, span->position + span->length);
+        Select(span->position + span->length, span->position + span->length);
 }
 
 void TMemo::CutToClipboard()
@@ -326,7 +321,7 @@ void TMemo::ShowPosition(std::int64_t position)
 
 // ---- The caret and the selection
 
-void TMemo::SetCaret(std::int64_t anchor, std::int64_t caret)
+void TMemo::Select(std::int64_t anchor, std::int64_t caret)
 {
     EndRun();
     anchor_ = std::clamp<std::int64_t>(anchor, 0, text_.Length());
@@ -372,7 +367,7 @@ void TMemo::PasteSelectionAt(QPointF point)
         return;
     const std::string bytes = BytesOf(*offer);
     const std::int64_t at = PositionAt(point);
-    SetCaret(at, at);
+    Select(at, at);
     Edit(at, 0, bytes, Run::None);
 }
 
@@ -529,7 +524,7 @@ void TMemo::Move(Motion motion, bool select)
         to = text_.Length();
         break;
     }
-    SetCaret(select ? anchor_ : to, to);
+    Select(select ? anchor_ : to, to);
     goal_ = goal;
 }
 
@@ -668,12 +663,12 @@ void TMemo::mousePressEvent(QMouseEvent* event)
         const std::int64_t at = PositionAt(event->position());
         mouse_ = pressedAt_ = event->position();
         if (event->modifiers() & Qt::ShiftModifier) {
-            SetCaret(anchor_, at);
+            Select(anchor_, at);
             selecting_ = true;
         } else if (anchor_ != caret_ && at >= SelStart() && at <= SelEnd()) {
             maybeDrag_ = true;
         } else {
-            SetCaret(at, at);
+            Select(at, at);
             selecting_ = true;
         }
     });
@@ -692,7 +687,7 @@ void TMemo::mouseMoveEvent(QMouseEvent* event)
         }
         if (!selecting_ || !(event->buttons() & Qt::LeftButton))
             return;
-        SetCaret(anchor_, PositionAt(mouse_));
+        Select(anchor_, PositionAt(mouse_));
         // Past an edge the text scrolls on by itself while the mouse is still.
         if (viewport()->rect().contains(mouse_.toPoint()))
             autoScroll_.stop();
@@ -708,7 +703,7 @@ void TMemo::mouseReleaseEvent(QMouseEvent* event)
         selecting_ = false;
         if (maybeDrag_ && event->button() == Qt::LeftButton) {
             const std::int64_t at = PositionAt(event->position());
-            SetCaret(at, at);
+            Select(at, at);
         }
         maybeDrag_ = false;
     });
@@ -720,7 +715,7 @@ void TMemo::mouseDoubleClickEvent(QMouseEvent* event)
         if (event->button() != Qt::LeftButton)
             return;
         const auto [first, last] = moves_.WordAt(PositionAt(event->position()));
-        SetCaret(first, last);
+        Select(first, last);
         selecting_ = maybeDrag_ = false;
     });
 }
@@ -829,7 +824,7 @@ void TMemo::dropEvent(QDropEvent* event)
             const std::string bytes = BytesOf(*event->mimeData());
             event->acceptProposedAction();
             Edit(at, 0, bytes, Run::None);
-            SetCaret(at, caret_);
+            Select(at, caret_);
             return;
         }
         // Out of this text box and into it: moved here, as one step, or with
@@ -850,7 +845,7 @@ void TMemo::dropEvent(QDropEvent* event)
                 text_.Replace(at < from ? from + length : from, length, {}, true);
         }
         const std::int64_t start = !copy && at > from ? at - length : at;
-        SetCaret(start, start + length);
+        Select(start, start + length);
     });
 }
 

@@ -46,7 +46,8 @@ public:
     // The selection's ends: where it began, and where the caret is.
     std::int64_t Anchor() const { return anchor_; }
     std::int64_t Caret() const { return caret_; }
-    // Selects from `anchor` to `caret`, scrolled to show the caret.
+    // Selects from `anchor` to `caret`, scrolled to show the caret, which
+    // shows and blinks anew; the selection is offered as the X selection.
     void Select(std::int64_t anchor, std::int64_t caret);
 
     bool CanUndo() const;
@@ -129,9 +130,6 @@ private:
     void Erase(bool forward, bool word);
     std::string LineBreak() const;
 
-    // The selection set, the caret shown and blinking anew, the selection
-    // offered as the X selection.
-    void SetCaret(std::int64_t anchor, std::int64_t caret);
     void ShowCaret();
     void OfferSelection();
     void PasteSelectionAt(QPointF point);
