@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-asan}
-tests=(points_test framework_core_test framework_test control_test view_test)
+tests=(points_test text_test framework_test control_test view_test)
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOST_SANITIZE=ON -DVOST_WERROR=ON >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target "${tests[@]}"

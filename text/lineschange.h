@@ -8,11 +8,12 @@
 // Text lines [first, first + removed) became `added` lines. A text of n line
 // breaks has n + 1 text lines, the last of them empty where the text ends
 // with a break. A load that put a whole text in place brings what its tap
-// made of it.
+// made of it. The bytes before `position` are as they were.
 struct LinesChange
 {
     std::int64_t first;
     std::int64_t removed;
     std::int64_t added;
     std::any loaded = {};
+    std::int64_t position = 0;
 };

@@ -130,7 +130,7 @@ std::string TextStore::Text(std::int64_t position, std::int64_t length) const
     return text;
 }
 
-void TextStore::SetListener(std::function<void(const LinesChange&)> listener)
+void TextStore::SetListener(std::function<void(LinesChange)> listener)
 {
     listener_ = std::move(listener);
 }
@@ -138,7 +138,7 @@ void TextStore::SetListener(std::function<void(const LinesChange&)> listener)
 void TextStore::Tell(LinesChange change) const
 {
     if (listener_)
-        listener_(change);
+        listener_(std::move(change));
 }
 
 std::size_t TextStore::SplitAt(std::int64_t position)
@@ -221,7 +221,7 @@ std::vector<TextStore::Piece> TextStore::Splice(std::int64_t position, std::int6
         MergeAt(a - 1);
     Reindex(a > 0 ? a - 1 : 0);
 
-    Tell({first, oldLast - first + 1, LineOf(position + insertedLength) - first + 1});
+    Tell({first, oldLast - first + 1, LineOf(position + insertedLength) - first + 1, {}, position});
     return removed;
 }
 

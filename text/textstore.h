@@ -71,8 +71,9 @@ public:
         }
     }
 
-    // Hears of every change, once, just after it: the lines it replaced.
-    void SetListener(std::function<void(const LinesChange&)> listener);
+    // Hears of every change, once, just after it: the lines it replaced. The
+    // change is its own to keep, with what a load made beside the text.
+    void SetListener(std::function<void(LinesChange)> listener);
 
     // Bytes [position, position + length) become `bytes`. One step of undo,
     // or part of the step before where `join` says so (a typed run). Raises
@@ -150,7 +151,7 @@ private:
     std::size_t saved_ = 0; // the steps the saved text had; none such past the history
     bool joinable_ = false;
 
-    std::function<void(const LinesChange&)> listener_;
+    std::function<void(LinesChange)> listener_;
 };
 
 // Reads a store's lines one after another from a given one, each found from

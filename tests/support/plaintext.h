@@ -172,6 +172,7 @@ private:
             const PlainLines old(before);
             const std::int64_t first = old.LineOf(position);
             if (told.size() != 1 || told[0].first.first != first ||
+                told[0].first.position != static_cast<std::int64_t>(position) ||
                 told[0].first.removed != old.LineOf(position + length) - first + 1 ||
                 told[0].first.added != plain.LineOf(position + put) - first + 1)
                 return "the lines an edit told";
