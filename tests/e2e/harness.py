@@ -137,14 +137,15 @@ class XDisplay(Driver):
     def focus(self):
         return getattr(self.x.get_input_focus().focus, "id", None)
 
-    def close(self, window):
+    def close(self, window, goes=True):
         # What a window manager sends when its close button is pressed; the
-        # window goes.
+        # window goes, unless it is to ask first.
         window.send_event(protocol.event.ClientMessage(
             window=window, client_type=self.x.intern_atom("WM_PROTOCOLS"),
             data=(32, [self.x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
         self.x.flush()
-        self.gone(window)
+        if goes:
+            self.gone(window)
 
     def xdotool(self, *args):
         subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=60)
