@@ -1,8 +1,10 @@
 // One line of text into one point: the fields as comma text, the numbers as
 // the user's locale writes them, and the exact error for a line that is no point.
+#include "breaks.h"
 #include "cloudloader.h"
 #include "cloudpoints.h"
 #include "floatarray.h"
+#include "pointlinestream.h"
 #include "procstatus.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <charconv>
 #include <random>
 #include <system_error>
+#include <thread>
 
 using namespace std::string_literals;
 
@@ -33,24 +36,48 @@ std::string Text(const CloudPoint& p)
     return out;
 }
 
-// "x y z", or the error's class and message. The one-pass read the frames
-// use must decide every line as the raising parse does.
+// "x y z", or the class and message of the error `parse` raises.
+template <typename Parse> std::string Shown(const Parse& parse)
+{
+    try {
+        return Text(parse());
+    } catch (const Exception& e) {
+        return (dynamic_cast<const EConvertError*>(&e)      ? "EConvertError "
+                : dynamic_cast<const EStringListError*>(&e) ? "EStringListError "
+                                                            : "Exception ") +
+               e.Message();
+    }
+}
+
+// What ParsePointLine gives. The one-pass read the frames use must decide
+// every line as it does.
 std::string Outcome(const std::string& line, char separator)
 {
     static TStringList scratch; // reused, as the points pass does
     CloudPoint fast{};
     const bool point = TryParsePointLine(line, scratch, separator, fast);
-    std::string out;
-    try {
-        out = Text(ParsePointLine(line, scratch, separator));
-    } catch (const Exception& e) {
-        out = (dynamic_cast<const EConvertError*>(&e)      ? "EConvertError "
-               : dynamic_cast<const EStringListError*>(&e) ? "EStringListError "
-                                                           : "Exception ") +
-              e.Message();
-        return point ? "one pass read " + Text(fast) : out;
-    }
-    return !point ? "one pass refused" : Text(fast) == out ? out : "one pass read " + Text(fast);
+    const std::string out = Shown([&] { return ParsePointLine(line, scratch, separator); });
+    return point != !out.starts_with("E") ? "one pass differs"
+           : point && Text(fast) != out   ? "one pass read " + Text(fast)
+                                          : out;
+}
+
+// The same read as a stream: `cut` bytes, then fragments of `step`.
+std::string Streamed(const std::string& line, char separator, std::size_t cut, std::size_t step)
+{
+    PointLineStream stream(separator);
+    stream.Feed(std::string_view(line).substr(0, cut));
+    for (std::size_t at = cut; at < line.size(); at += step)
+        stream.Feed(std::string_view(line).substr(at, step));
+    stream.End();
+    return Shown([&] {
+        CloudPoint point{};
+        std::exception_ptr error;
+        std::string message;
+        if (!stream.TryPoint(point))
+            stream.KeepError(error, message);
+        return error ? std::rethrow_exception(error), point : point;
+    });
 }
 
 std::string Bad(const std::string& shown)
@@ -107,6 +134,14 @@ TEST(ParsePointLine, Table)
         {"1 2 3e1.5", '.', Bad("3e1.5")},
         {"4.9e-324 1e-400 -1e-400", '.', "5e-324 0 -0"},
         {"1e-99999999999999999999 0.000" + longOne + " " + longOne + "e-400", '.', "0 1e-04 1"},
+        // Digits past those that decide the rounding; long fields of a number.
+        {"9007199254740993." + std::string(900, '0') + "1 0 0", '.', "9007199254740994 0 0"},
+        {"9007199254740993" + longOne.substr(1) + "e-400 -0." + longOne.substr(1) + "1 1e" +
+             longOne.substr(1) + "5",
+         '.', "9007199254740992 -0 1e+05"},
+        {"\"+" + longOne.substr(1) + ",25E+2\" 1 2", ',', "25 1 2"},
+        {"\"" + std::string(300, ' ') + "\" 1 2", '.',
+         Bad(std::string(120, ',') + "..." + std::string(120, ','))},
         {"1,5 2,5 3,5", '.', "1 5 2"},
         {"1;5 2 3", ';', "1.5 2 3"},
         {"-.5e1 1.5 2", ',', "-5 1.5 2"}, // with a decimal comma, a point is taken too
@@ -132,8 +167,14 @@ TEST(ParsePointLine, Table)
         {std::string(10 << 20, '\x7f') + "y 1 2", '.',
          Bad(Repeat(R"(\x7F)", 120) + "..." + Repeat(R"(\x7F)", 119) + "y")},
     };
-    for (const auto& r : rows)
+    for (const auto& r : rows) {
         EXPECT_EQ(Outcome(r.line, r.separator), r.expected) << r.line.substr(0, 80);
+        // Streamed, cut anywhere (a long line in 16 places) and in small steps.
+        const std::size_t stride = r.line.size() > 1000 ? r.line.size() / 16 : 1;
+        for (std::size_t cut = 0; cut <= r.line.size(); cut += stride)
+            EXPECT_EQ(Streamed(r.line, r.separator, cut, r.line.size()), r.expected) << cut;
+        EXPECT_EQ(Streamed(r.line, r.separator, 0, stride), r.expected);
+    }
 }
 
 // The loader's own threads, and none where none can start.
