@@ -112,6 +112,15 @@ void FloatArray::Grow(std::size_t count)
     Reallocate(std::max({count, capacity_ + step, std::size_t{1024}}));
 }
 
+void FloatArray::Append(const float* values, std::size_t count)
+{
+    if (count == 0)
+        return;
+    Grow(size_ + count);
+    std::memcpy(data_ + size_, values, count * sizeof(float));
+    size_ += count;
+}
+
 void FloatArray::Reserve(std::size_t count)
 {
     if (count > capacity_)
