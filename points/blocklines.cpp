@@ -10,9 +10,11 @@ namespace {
 // The first CR or LF in [p, end), or end.
 const char* FirstBreak(const char* p, const char* end)
 {
-    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+    const auto* lf =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
     const char* const stop = lf ? lf : end;
-    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', stop - p));
+    const auto* cr =
+        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)));
     return cr ? cr : stop;
 }
 
@@ -22,7 +24,7 @@ class SliceCounts
 public:
     SliceCounts(const char* begin, const char* end, std::uint32_t* counts)
         : begin_(begin), end_(end), sliceEnd_(Next(begin)), slice_(counts),
-          last_(counts + (end - begin + kPieceSize - 1) / kPieceSize)
+          last_(counts + (static_cast<std::size_t>(end - begin) + kPieceSize - 1) / kPieceSize)
     {
     }
 
@@ -46,7 +48,7 @@ public:
             return at + 2;
         }
         // A CR that ends a slice is left out, as what follows decides.
-        if (at + 1 != end_ && (at + 1 - begin_) % kPieceSize != 0)
+        if (at + 1 != end_ && static_cast<std::size_t>(at + 1 - begin_) % kPieceSize != 0)
             Count(at);
         return at + 1;
     }

@@ -103,7 +103,8 @@ void PointLineStream::Feed(std::string_view bytes)
             break;
         }
         case State::quoted: {
-            const auto* quote = static_cast<const char*>(std::memchr(p, '"', end - p));
+            const auto* quote =
+                static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
             const char* const stop = quote ? quote : end;
             AppendQuoted({p, static_cast<std::size_t>(stop - p)});
             p = stop;
