@@ -53,33 +53,42 @@ inline std::uint64_t DigitsValue(std::uint64_t x, int n)
                                          1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
     const bool negative = *p == '-';
     p += *p == '-' || *p == '+' ? 1 : 0;
-    std::uint64_t digits = 0;
-    int count = 0;
-    const auto readDigits = [&] {
-        for (;;) {
-            const std::uint64_t x = Load(p);
-            const int n = LeadingDigits(x);
+    // One step reads most parts whole; a longer one takes more, up to 19
+    // digits in all.
+    std::uint64_t x = Load(p);
+    int n = LeadingDigits(x);
+    std::uint64_t digits = DigitsValue(x, n);
+    int count = n;
+    p += n;
+    const auto more = [&] {
+        while (n == 8 && count <= 19) {
+            x = Load(p);
+            n = LeadingDigits(x);
             digits = digits * kTens[n] + DigitsValue(x, n);
-            p += n;
             count += n;
-            if (n < 8 || count > 19)
-                return;
+            p += n;
         }
     };
-    readDigits();
+    more();
     int fraction = 0;
     if (*p == point) {
-        ++p;
-        fraction = -count;
-        readDigits();
-        fraction += count;
+        const int before = count;
+        x = Load(++p);
+        n = LeadingDigits(x);
+        digits = digits * kTens[n] + DigitsValue(x, n);
+        count += n;
+        p += n;
+        more();
+        fraction = count - before;
     }
     // Within 53 bits the digits and the power of ten are exact doubles, and
     // one division rounds as the full conversion does.
     if (count == 0 || count > 19 || digits > (std::uint64_t{1} << 53) || *p == 'e' || *p == 'E')
         return false;
+    // The sign set as a bit: signs as random as a cloud's defeat a branch.
     const double magnitude = static_cast<double>(digits) / kPowers[fraction];
-    value = negative ? -magnitude : magnitude;
+    value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | std::uint64_t{negative}
+                                                                                << 63);
     return true;
 }
 
