@@ -151,7 +151,7 @@ void CloudLoader::Work()
         try {
             slot.lines.Read(block.begin, block.end, block.pieceEnd, block.afterCr, block.counts,
                             convert);
-        } catch (const std::bad_alloc&) {
+        } catch (...) { // out of memory: nothing leaves the thread
             lock.lock();
             GiveUp();
             break;
@@ -179,7 +179,7 @@ void CloudLoader::MergeRead(std::unique_lock<std::mutex>& lock)
         bool merged = true;
         try {
             Merge(slot.lines);
-        } catch (const std::bad_alloc&) {
+        } catch (...) {
             merged = false;
         }
         lock.lock();
