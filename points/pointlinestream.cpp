@@ -1,4 +1,5 @@
 #include "pointlinestream.h"
+#include "plainline.h"
 
 #include <algorithm>
 #include <bit>
@@ -33,28 +34,59 @@ bool IsComma(char c)
     return c == ',' || c == ' ';
 }
 
-// The first byte at or after `p` that ends an unquoted field: a comma or
-// codes 1 to 32. Eight at a time, for fields of any length.
-const char* FieldEnd(const char* p, const char* end)
+// The end of the run from `p` of bytes that `one` holds of, eight at a time
+// where `eight` holds of all of them: for lines of any length.
+template <typename Eight, typename One>
+const char* RunEnd(const char* p, const char* end, Eight eight, One one)
 {
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t ones = 0x0101010101010101;
-        constexpr std::uint64_t highs = 0x8080808080808080;
-        for (; end - p >= 8; p += 8) {
-            std::uint64_t x;
-            std::memcpy(&x, p, sizeof x);
-            // A byte between 0 and 33, exclusive; a byte equal to ','.
-            const std::uint64_t low = x & ones * 127;
-            const std::uint64_t between =
-                (ones * (127 + 33) - low) & ~x & (low + ones * 127) & highs;
-            const std::uint64_t comma = x ^ (ones * ',');
-            if (between | ((comma - ones) & ~comma & highs))
-                break;
-        }
-    }
-    while (p != end && !IsBlank(*p) && !IsComma(*p))
+    while (end - p >= 8 && eight(plain::Load(p)))
+        p += 8;
+    while (p != end && one(*p))
         ++p;
     return p;
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHighs = 0x8080808080808080;
+
+// The high bit of each byte of `x` below `n` (at most 128), and of each
+// byte that is not 0: exact for each byte, as no sum carries into the next.
+std::uint64_t Below(std::uint64_t x, unsigned n)
+{
+    return ~(((x & kOnes * 127) + kOnes * (128 - n)) | x) & kHighs;
+}
+
+std::uint64_t NonZero(std::uint64_t x)
+{
+    return (((x & kOnes * 127) + kOnes * 127) | x) & kHighs;
+}
+
+const char* FieldEnd(const char* p, const char* end)
+{
+    return RunEnd(
+        p, end,
+        [](std::uint64_t x) {
+            return ((Below(x, 33) & NonZero(x)) | (~NonZero(x ^ kOnes * ',') & kHighs)) == 0;
+        },
+        [](char c) { return !IsBlank(c) && !IsComma(c); });
+}
+
+const char* BlanksEnd(const char* p, const char* end)
+{
+    return RunEnd(
+        p, end, [](std::uint64_t x) { return (Below(x, 32) & NonZero(x)) == kHighs; }, IsBlank);
+}
+
+const char* DigitsEnd(const char* p, const char* end)
+{
+    return RunEnd(
+        p, end, [](std::uint64_t x) { return plain::LeadingDigits(x) == 8; }, IsDigit);
+}
+
+const char* ZerosEnd(const char* p, const char* end)
+{
+    return RunEnd(
+        p, end, [](std::uint64_t x) { return x == kOnes * '0'; }, [](char c) { return c == '0'; });
 }
 
 } // namespace
@@ -78,7 +110,7 @@ void PointLineStream::Feed(std::string_view bytes)
         case State::afterField:
         case State::afterComma:
             if (IsBlank(*p)) {
-                ++p;
+                p = BlanksEnd(p, end);
                 if (state_ == State::afterComma)
                     state_ = State::blanks;
             } else if (IsComma(*p) && state_ == State::afterField) {
@@ -244,54 +276,72 @@ void PointLineStream::KeepError(std::exception_ptr& error, std::string& message)
 
 void PointLineStream::LongNumber::Read(std::string_view bytes, char separator)
 {
-    const auto isSeparator = [separator](char c) {
-        return c == separator || (c == '.' && separator == ',');
-    };
-    for (std::size_t i = 0; i < bytes.size() && part != Part::invalid; ++i) {
-        const char c = bytes[i];
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p != end && part != Part::invalid) {
+        const char c = *p;
         switch (part) {
         case Part::start:
             part = Part::mantissa;
             if (c == '-' || c == '+') {
                 negative = c == '-';
+                ++p;
                 break;
             }
             [[fallthrough]];
         case Part::mantissa:
         case Part::fraction:
             if (IsDigit(c)) {
-                ++digits;
-                integerDigits += part == Part::mantissa ? 1 : 0;
-                if (!nonZero && c == '0')
-                    ++leadingZeros;
-                else if (significant.size() < kSignificant)
-                    significant.push_back(c);
-                else
-                    sticky = sticky || c != '0';
-                nonZero = nonZero || c != '0';
-            } else if (part == Part::mantissa && isSeparator(c)) {
+                const char* const run = DigitsEnd(p, end);
+                ReadDigits(p, run);
+                p = run;
+            } else if (part == Part::mantissa &&
+                       (c == separator || (c == '.' && separator == ','))) {
                 part = Part::fraction;
+                ++p;
             } else {
                 part = (c == 'e' || c == 'E') && digits > 0 ? Part::exponentStart : Part::invalid;
+                ++p;
             }
             break;
         case Part::exponentStart:
             if (c == '-' || c == '+') {
                 negativeExponent = c == '-';
                 part = Part::exponentSign;
+                ++p;
                 break;
             }
             [[fallthrough]];
         case Part::exponentSign:
         case Part::exponent:
             part = IsDigit(c) ? Part::exponent : Part::invalid;
-            if (exponent < kLargestExponent)
-                exponent = exponent * 10 + (c - '0');
+            // Past a limit, more digits change nothing but the exponent's size.
+            for (; p != end && IsDigit(*p) && exponent < kLargestExponent; ++p)
+                exponent = exponent * 10 + (*p - '0');
+            p = DigitsEnd(p, end);
             break;
         case Part::invalid:
             break;
         }
     }
+}
+
+void PointLineStream::LongNumber::ReadDigits(const char* p, const char* end)
+{
+    digits += end - p;
+    integerDigits += part == Part::mantissa ? end - p : 0;
+    if (!nonZero) {
+        const char* const zeros = ZerosEnd(p, end);
+        leadingZeros += zeros - p;
+        p = zeros;
+        if (p == end)
+            return;
+        nonZero = true;
+    }
+    const auto kept =
+        std::min(static_cast<std::size_t>(end - p), kSignificant - significant.size());
+    significant.append(p, kept);
+    sticky = sticky || ZerosEnd(p + kept, end) != end;
 }
 
 bool PointLineStream::LongNumber::Value(double& value) const

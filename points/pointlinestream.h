@@ -75,6 +75,8 @@ private:
         std::string significant;
 
         void Read(std::string_view bytes, char separator);
+        // A run of digits of the mantissa.
+        void ReadDigits(const char* p, const char* end);
         bool Value(double& value) const;
     };
 
