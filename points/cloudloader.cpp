@@ -25,9 +25,11 @@ CloudLoader::~CloudLoader()
     Finish(false);
 }
 
-void CloudLoader::Start(std::uint64_t /*size*/)
+void CloudLoader::Start(std::uint64_t size)
 {
     Finish(false);
+    size_ = size;
+    reserved_ = false;
     ended_ = cancelled_ = merging_ = false;
     gaveUp_ = false;
     converting_ = true;
@@ -78,7 +80,7 @@ void CloudLoader::Take(std::string_view piece, std::uint32_t* counts)
             try {
                 lines.Read(block.begin, block.end, block.pieceEnd, block.afterCr, block.counts,
                            converting_);
-                Merge(lines);
+                Merge(lines, static_cast<std::uint64_t>(block.end - block.begin));
             } catch (const std::bad_alloc&) {
                 GiveUp();
                 return;
@@ -178,7 +180,7 @@ void CloudLoader::MergeRead(std::unique_lock<std::mutex>& lock)
         lock.unlock();
         bool merged = true;
         try {
-            Merge(slot.lines);
+            Merge(slot.lines, size);
         } catch (...) {
             merged = false;
         }
@@ -195,7 +197,7 @@ void CloudLoader::MergeRead(std::unique_lock<std::mutex>& lock)
     }
 }
 
-void CloudLoader::Merge(const BlockLines& lines)
+void CloudLoader::Merge(const BlockLines& lines, std::uint64_t size)
 {
     if (!converting_)
         return;
@@ -203,6 +205,21 @@ void CloudLoader::Merge(const BlockLines& lines)
     lineSize_ += lines.Head().size();
     if (!lines.HeadEnds() || !EndLine())
         return;
+    if (!reserved_ && lines.PointCount() > 0) {
+        // Room for the whole text's points at this block's density, and a
+        // quarter more, so that they do not move as they grow: only address
+        // space, until written.
+        reserved_ = true;
+        try {
+            lines_.vertices.Reserve(
+                static_cast<std::size_t>(static_cast<double>(lines.PointCount()) /
+                                         static_cast<double>(size) * 1.25 *
+                                         static_cast<double>(size_)) *
+                3);
+        } catch (const std::bad_alloc&) {
+            // Then they grow as they come.
+        }
+    }
     lines_.vertices.Append(lines.Points(), lines.PointCount() * 3);
     if (lines.Error()) {
         lines_.error = lines.Error();

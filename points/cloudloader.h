@@ -65,8 +65,8 @@ private:
     // Puts the blocks read in order, from the first not yet put; the
     // caller holds `lock` and `merging_`.
     void MergeRead(std::unique_lock<std::mutex>& lock);
-    // A block's lines after those before it.
-    void Merge(const BlockLines& lines);
+    // A block's lines, of `size` bytes, after those before it.
+    void Merge(const BlockLines& lines, std::uint64_t size);
     // The line across blocks ends: false where it is no point.
     bool EndLine();
     void GiveUp();
@@ -78,7 +78,8 @@ private:
     const unsigned threads_;
     std::vector<std::thread> workers_;
     bool active_ = false;
-    char lastByte_ = 0; // of the last piece taken
+    char lastByte_ = 0;      // of the last piece taken
+    std::uint64_t size_ = 0; // the load's, as told
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -99,4 +100,5 @@ private:
     ConvertedLines lines_;
     PointLineStream line_;       // the line across blocks
     std::uint64_t lineSize_ = 0; // bytes of it so far
+    bool reserved_ = false;      // room for the points is made
 };

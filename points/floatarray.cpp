@@ -63,6 +63,11 @@ float* FloatArray::Allocate(std::size_t count)
                                 : std::malloc(count * sizeof(float));
     if (block == nullptr || block == MAP_FAILED)
         throw std::bad_alloc();
+    // In pages of 2 MB where the system has them: a gigabyte of points in
+    // 4 KB pages costs a quarter of a million page faults, a second or more
+    // when the load writes them. Only advice: it may go unheeded.
+    if (Mapped(count))
+        madvise(block, MappedBytes(count), MADV_HUGEPAGE);
     return static_cast<float*>(block);
 }
 
