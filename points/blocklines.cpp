@@ -128,32 +128,22 @@ void BlockLines::Read(const char* begin, const char* end, const char* readable, 
     float* out = points_.get();
     while (p != end) {
         double xyz[3];
-        const char* after =
+        const char* const after =
             dot != '\0' && readable - p >= static_cast<std::ptrdiff_t>(kPlainReadAhead)
                 ? ReadPlainPoint(p, dot, xyz)
                 : nullptr;
-        if (after && after < end && *after == '\n') { // the usual line
-            slices.Count(after);
-            out[0] = static_cast<float>(xyz[0]);
-            out[1] = static_cast<float>(xyz[1]);
-            out[2] = static_cast<float>(xyz[2]);
-            out += 3;
-            p = after + 1;
-            continue;
-        }
         if (after && after >= end)
-            break;
-        const char* const lineEnd = FirstBreak(after ? after : p, end);
+            break; // the line goes on past the block
+        const char* const lineEnd =
+            after && *after == '\n' ? after : FirstBreak(after ? after : p, end);
         if (lineEnd == end)
             break;
         if (after) {
-            out[0] = static_cast<float>(xyz[0]);
-            out[1] = static_cast<float>(xyz[1]);
-            out[2] = static_cast<float>(xyz[2]);
-        } else if (!ConvertLine({p, static_cast<std::size_t>(lineEnd - p)}, scratch_, separator_,
-                                out)) {
-            KeepError({p, static_cast<std::size_t>(lineEnd - p)}, scratch_, separator_, error_,
-                      message_);
+            for (int i = 0; i < 3; ++i)
+                out[i] = static_cast<float>(xyz[i]);
+        } else if (const std::string_view line(p, static_cast<std::size_t>(lineEnd - p));
+                   !ConvertLine(line, scratch_, separator_, out)) {
+            KeepError(line, scratch_, separator_, error_, message_);
             pointCount_ = static_cast<std::size_t>(out - points_.get()) / 3;
             slices.CountRest(slices.Break(lineEnd));
             return;
