@@ -72,11 +72,13 @@ std::string Streamed(const std::string& line, char separator, std::size_t cut, s
     stream.End();
     return Shown([&] {
         CloudPoint point{};
-        std::exception_ptr error;
-        std::string message;
-        if (!stream.TryPoint(point))
+        if (!stream.TryPoint(point)) {
+            std::exception_ptr error;
+            std::string message;
             stream.KeepError(error, message);
-        return error ? std::rethrow_exception(error), point : point;
+            std::rethrow_exception(error);
+        }
+        return point;
     });
 }
 
