@@ -1,7 +1,9 @@
 // Differential fuzzing of the point line parse: the tuned code (raising and
 // not) against a character-by-character reading of the same rules, kept
-// deliberately plain.
+// deliberately plain; and the line read as a stream of fragments against the
+// whole line, also with its 0s and 9s widened into long runs.
 #include "cloudpoints.h"
+#include "pointlinestream.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -183,6 +187,42 @@ Outcome TunedParse(std::string_view line, TStringList& scratch, char separator)
     }
 }
 
+// The line fed to a stream in fragments cut where `random` says, until it
+// wants no more.
+Outcome StreamedParse(const std::string& line, char separator, std::minstd_rand& random)
+{
+    PointLineStream stream(separator);
+    for (std::size_t at = 0; at < line.size() && stream.Wants();) {
+        const std::size_t n = random() % 4 == 0 ? line.size() : random() % 300;
+        stream.Feed(std::string_view(line).substr(at, n));
+        at += n;
+    }
+    stream.End();
+    CloudPoint tried{};
+    const bool point = stream.TryPoint(tried);
+    try {
+        const CloudPoint p = stream.Point();
+        const Outcome out{0, {Bits(p.x), Bits(p.y), Bits(p.z)}, {}};
+        return point && out == Outcome{0, {Bits(tried.x), Bits(tried.y), Bits(tried.z)}, {}}
+                   ? out
+                   : Outcome{3, {}, "TryPoint differs"};
+    } catch (const EConvertError& e) {
+        return {point ? 3 : 1, {}, e.Message()};
+    } catch (const EStringListError& e) {
+        return {point ? 3 : 2, {}, e.Message()};
+    }
+}
+
+// Each 0 and 9 as a run of 300: fields longer than any held whole, and
+// more digits than decide a double's rounding.
+std::string Widened(const std::string& line)
+{
+    std::string out;
+    for (const char c : line)
+        out.append(c == '0' || c == '9' ? 300 : 1, c);
+    return out;
+}
+
 [[noreturn]] void Mismatch(const char* what, const std::string& line)
 {
     std::fprintf(stderr, "%s differs for a line of %zu bytes:", what, line.size());
@@ -218,6 +258,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (tried != (tuned.kind == 0) ||
             (tried && !(Outcome{0, {Bits(p.x), Bits(p.y), Bits(p.z)}, {}} == tuned)))
             Mismatch("the non-raising parse", line);
+        std::minstd_rand random(static_cast<std::uint_fast32_t>(std::hash<std::string>()(line)));
+        if (!(StreamedParse(line, separator, random) == tuned))
+            Mismatch("the streamed parse", line);
+        if (line.size() <= 64 && line.find_first_of("09") != std::string::npos) {
+            const std::string wide = Widened(line);
+            const Outcome wideTuned = TunedParse(wide, scratch, separator);
+            if (!(wideTuned == PlainParse(wide, separator)))
+                Mismatch("the parse of the widened line", line);
+            if (!(StreamedParse(wide, separator, random) == wideTuned))
+                Mismatch("the streamed parse of the widened line", line);
+        }
     }
     return 0;
 }

@@ -1,67 +1,105 @@
 #include "cloudloader.h"
 
+#include "breaks.h"
+
 #include <algorithm>
 #include <new>
 #include <system_error>
 
 namespace {
 
-// Pieces taken but not converted: past this, the load waits for the thread.
-constexpr std::size_t kPiecesAhead = 4;
-// A line longer than this is not copied together from the pieces it spans:
-// it and the lines after it are left to be converted where they lie in the
-// text box, as edited lines are.
-constexpr std::size_t kLongestJoined = 1 << 20;
+// Blocks of a few slices: enough to make a thread's turn cheap, few enough
+// for the last to come soon after the load's end.
+constexpr std::size_t kBlockSize = 4 * kPieceSize;
 
 } // namespace
 
+CloudLoader::CloudLoader(char decimalSeparator, Launch launch, unsigned threads)
+    : separator_(decimalSeparator), launch_(std::move(launch)), threads_(threads),
+      line_(decimalSeparator)
+{
+}
+
 CloudLoader::~CloudLoader()
 {
-    Stop();
+    Finish(false);
 }
 
-void CloudLoader::Start(std::uint64_t /*size*/)
+void CloudLoader::Start(std::uint64_t size)
 {
-    Stop();
-    afterCr_ = stopped_ = failed_ = ended_ = dropped_ = gaveUp_ = false;
-    done_ = 0;
+    Finish(false);
+    size_ = size;
+    reserved_ = false;
+    ended_ = cancelled_ = merging_ = false;
+    gaveUp_ = false;
+    converting_ = true;
+    taken_ = done_ = 0;
+    firstBlock_ = nextBlock_ = 0;
+    lastByte_ = 0;
+    lineSize_ = 0;
+    line_.Restart();
     active_ = true;
-    // The thread only makes the load faster: without one, it is converted
-    // here as it comes.
-    try {
-        worker_ = launch_([this] { Work(); });
-        threaded_ = worker_.joinable();
-    } catch (const std::exception&) {
-        threaded_ = false;
+    // Each thread reads a block while the blocks before it may still be
+    // read: room for two each, and one to merge.
+    slots_.resize(2 * threads_ + 1);
+    for (auto& slot : slots_)
+        slot = std::make_unique<Slot>(separator_);
+    // The threads only make the load faster: without one, it is converted
+    // in Take as it comes.
+    for (unsigned i = 0; i < threads_; ++i) {
+        ++running_;
+        try {
+            workers_.push_back(launch_([this] { Work(); }));
+        } catch (const std::exception&) {
+            --running_;
+            break;
+        }
     }
 }
 
-void CloudLoader::Take(std::string_view piece, std::uint32_t* /*counts*/)
+void CloudLoader::Take(std::string_view piece, std::uint32_t* counts)
 {
-    if (!active_)
+    std::fill(counts, counts + (piece.size() + kPieceSize - 1) / kPieceSize, kUncounted);
+    if (!active_ || piece.empty())
         return;
-    if (!threaded_) {
-        Convert(piece, false);
-        done_ += piece.size();
-        return;
+    std::vector<Block> blocks;
+    blocks.reserve(piece.size() / kBlockSize + 1);
+    const char* const end = piece.data() + piece.size();
+    for (std::size_t at = 0; at < piece.size(); at += kBlockSize) {
+        blocks.push_back({piece.data() + at, piece.data() + std::min(at + kBlockSize, piece.size()),
+                          end, counts + at / kPieceSize,
+                          (at == 0 ? lastByte_ : piece[at - 1]) == '\r'});
     }
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead || gaveUp_; });
-    if (gaveUp_)
-        return;
-    try {
-        // A piece's buffer is used again: a new one costs a page fault a page.
-        std::string copy;
-        if (!spare_.empty()) {
-            copy = std::move(spare_.back());
-            spare_.pop_back();
+    lastByte_ = piece.back();
+    taken_ += piece.size();
+    if (workers_.empty()) {
+        BlockLines& lines = slots_.front()->lines;
+        for (const Block& block : blocks) {
+            if (gaveUp_)
+                return;
+            try {
+                lines.Read(block.begin, block.end, block.pieceEnd, block.afterCr, block.counts,
+                           converting_);
+                Merge(lines, static_cast<std::uint64_t>(block.end - block.begin));
+            } catch (const std::bad_alloc&) {
+                GiveUp();
+                return;
+            }
+            done_ += static_cast<std::uint64_t>(block.end - block.begin);
         }
-        copy.assign(piece);
-        pieces_.push_back(std::move(copy));
-    } catch (const std::bad_alloc&) {
-        gaveUp_ = true;
+        return;
     }
+    const std::lock_guard lock(mutex_);
+    blocks_.insert(blocks_.end(), blocks.begin(), blocks.end());
     changed_.notify_all();
+}
+
+std::uint64_t CloudLoader::Done() const
+{
+    // Given up, the load counts what is left, once no thread writes counts.
+    if (gaveUp_ && running_ == 0)
+        return taken_;
+    return done_;
 }
 
 std::any CloudLoader::Finish(bool complete)
@@ -69,138 +107,157 @@ std::any CloudLoader::Finish(bool complete)
     if (!active_)
         return {};
     active_ = false;
-    if (threaded_) {
-        {
-            const std::lock_guard lock(mutex_);
-            ended_ = true;
-            dropped_ = !complete;
-            changed_.notify_all();
-        }
-        worker_.join();
-    } else if (complete) {
-        Complete();
+    {
+        const std::lock_guard lock(mutex_);
+        ended_ = true;
+        cancelled_ = !complete;
     }
+    changed_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+    workers_.clear();
     std::any made;
-    if (complete && !failed_ && !gaveUp_)
-        made = std::move(lines_);
+    if (complete && !gaveUp_) {
+        try {
+            // The last line needs no break after it.
+            if (converting_ && lineSize_ > 0)
+                EndLine();
+            // And one point more: the text counts a line after a last break,
+            // which the kept points hold a place for.
+            lines_.vertices.Trim(3);
+            made = std::move(lines_);
+        } catch (const std::bad_alloc&) {
+            // Converted from the text instead.
+        }
+    }
     Drop();
     return made;
 }
 
-void CloudLoader::Stop()
+void CloudLoader::Work()
 {
-    if (worker_.joinable()) {
-        {
-            const std::lock_guard lock(mutex_);
-            ended_ = dropped_ = true;
-            changed_.notify_all();
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        const auto taken = [this] { return firstBlock_ + blocks_.size(); };
+        changed_.wait(lock, [&] {
+            return cancelled_ || gaveUp_ || (ended_ && nextBlock_ == taken()) ||
+                   (nextBlock_ < taken() && nextBlock_ < firstBlock_ + slots_.size());
+        });
+        if (cancelled_ || gaveUp_ || nextBlock_ == taken())
+            break;
+        const std::uint64_t number = nextBlock_++;
+        const Block block = blocks_[number - firstBlock_];
+        Slot& slot = *slots_[number % slots_.size()];
+        const bool convert = converting_;
+        lock.unlock();
+        try {
+            slot.lines.Read(block.begin, block.end, block.pieceEnd, block.afterCr, block.counts,
+                            convert);
+        } catch (...) { // out of memory: nothing leaves the thread
+            lock.lock();
+            GiveUp();
+            break;
         }
-        worker_.join();
+        lock.lock();
+        slot.read = true;
+        if (!merging_) {
+            merging_ = true;
+            MergeRead(lock);
+            merging_ = false;
+        }
     }
-    active_ = false;
-    Drop();
+    --running_;
+    changed_.notify_all();
+}
+
+void CloudLoader::MergeRead(std::unique_lock<std::mutex>& lock)
+{
+    while (!blocks_.empty() && !cancelled_ && !gaveUp_) {
+        Slot& slot = *slots_[firstBlock_ % slots_.size()];
+        if (!slot.read)
+            return;
+        const auto size = static_cast<std::uint64_t>(blocks_.front().end - blocks_.front().begin);
+        lock.unlock();
+        bool merged = true;
+        try {
+            Merge(slot.lines, size);
+        } catch (...) {
+            merged = false;
+        }
+        lock.lock();
+        if (!merged) {
+            GiveUp();
+            return;
+        }
+        slot.read = false;
+        blocks_.pop_front();
+        ++firstBlock_;
+        done_ += size;
+        changed_.notify_all();
+    }
+}
+
+void CloudLoader::Merge(const BlockLines& lines, std::uint64_t size)
+{
+    if (!converting_)
+        return;
+    line_.Feed(lines.Head());
+    lineSize_ += lines.Head().size();
+    if (!lines.HeadEnds() || !EndLine())
+        return;
+    if (!reserved_ && lines.PointCount() > 0) {
+        // Room for the whole text's points at this block's density, and a
+        // quarter more, so that they do not move as they grow: only address
+        // space, until written.
+        reserved_ = true;
+        try {
+            lines_.vertices.Reserve(
+                static_cast<std::size_t>(static_cast<double>(lines.PointCount()) /
+                                         static_cast<double>(size) * 1.25 *
+                                         static_cast<double>(size_)) *
+                3);
+        } catch (const std::bad_alloc&) {
+            // Then they grow as they come.
+        }
+    }
+    lines_.vertices.Append(lines.Points(), lines.PointCount() * 3);
+    if (lines.Error()) {
+        lines_.error = lines.Error();
+        lines_.message = lines.Message();
+        converting_ = false;
+        return;
+    }
+    line_.Restart();
+    line_.Feed(lines.Tail());
+    lineSize_ = lines.Tail().size();
+}
+
+bool CloudLoader::EndLine()
+{
+    line_.End();
+    CloudPoint point{};
+    if (line_.TryPoint(point)) {
+        const float xyz[] = {static_cast<float>(point.x), static_cast<float>(point.y),
+                             static_cast<float>(point.z)};
+        lines_.vertices.AppendPoint(xyz);
+        return true;
+    }
+    line_.KeepError(lines_.error, lines_.message);
+    converting_ = false;
+    return false;
+}
+
+void CloudLoader::GiveUp()
+{
+    gaveUp_ = true;
+    changed_.notify_all();
 }
 
 void CloudLoader::Drop()
 {
     lines_ = {};
-    std::string().swap(unfinished_);
-    pieces_ = {};
-    spare_ = {};
-}
-
-void CloudLoader::Work()
-{
-    try {
-        for (;;) {
-            std::string piece;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return !pieces_.empty() || ended_ || gaveUp_; });
-                if (dropped_ || gaveUp_)
-                    return;
-                if (pieces_.empty())
-                    break;
-                piece = std::move(pieces_.front());
-                pieces_.pop_front();
-                changed_.notify_all();
-            }
-            Convert(piece, false);
-            done_ += piece.size();
-            const std::lock_guard lock(mutex_);
-            spare_.push_back(std::move(piece));
-        }
-    } catch (...) {
-        // Nothing leaves the thread: the load's points are then converted
-        // from the text box, as edits are.
-        failed_ = true;
-        const std::lock_guard lock(mutex_);
-        gaveUp_ = true;
-        changed_.notify_all();
-        return;
-    }
-    Complete();
-}
-
-void CloudLoader::Complete()
-{
-    try {
-        Convert({}, true);
-        // And one point more: the text box counts a line after a last break,
-        // which the kept points hold a place for.
-        lines_.vertices.Trim(3);
-    } catch (...) {
-        failed_ = true;
-    }
-}
-
-void CloudLoader::Convert(std::string_view bytes, bool last)
-{
-    if (stopped_ || failed_)
-        return;
-    const auto convert = [this](std::string_view line) {
-        float point[3];
-        if (ConvertLine(line, scratch_, separator_, point)) {
-            lines_.vertices.AppendPoint(point);
-            return true;
-        }
-        KeepError(line, scratch_, separator_, lines_.error, lines_.message);
-        stopped_ = true;
-        return false;
-    };
-    try {
-        // A CR that ended the last piece took an LF that begins this one with it.
-        if (afterCr_ && !bytes.empty() && bytes.front() == '\n')
-            bytes.remove_prefix(1);
-        afterCr_ = !bytes.empty() && bytes.back() == '\r';
-        std::size_t at = 0;
-        while (at < bytes.size()) {
-            const std::string_view line = NextLine(bytes, at);
-            if ((at > bytes.size() || !unfinished_.empty()) &&
-                unfinished_.size() + line.size() > kLongestJoined) {
-                stopped_ = true; // with no error: the lines from here on are not converted
-                std::string().swap(unfinished_);
-                return;
-            }
-            if (at > bytes.size()) { // no break after it: the next piece goes on with it
-                unfinished_.append(line);
-                return;
-            }
-            if (unfinished_.empty()) {
-                if (!convert(line))
-                    return;
-                continue;
-            }
-            unfinished_.append(line);
-            const bool good = convert(unfinished_);
-            unfinished_.clear();
-            if (!good)
-                return;
-        }
-        // The last line needs no break after it.
-        if (last && !unfinished_.empty())
-            convert(unfinished_);
-    } catch (const std::bad_alloc&) {
-        failed_ = true;
-    }
+    line_ = PointLineStream(separator_);
+    std::deque<Block>().swap(blocks_);
+    slots_.clear();
+    slots_.shrink_to_fit();
 }

@@ -1,4 +1,5 @@
 #include "cloudpoints.h"
+#include "plainline.h"
 
 #include <cstring>
 
@@ -23,21 +24,24 @@ namespace {
 // one pass. Anything else is left to the split, which decides the same.
 bool ReadPlainLine(std::string_view line, char decimalSeparator, CloudPoint& point)
 {
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    // A comma always ends a field.
-    const char separator = decimalSeparator == ',' ? '.' : decimalSeparator;
-    for (double* const coordinate : {&point.x, &point.y}) {
-        if (!ReadPlainDecimal(p, end, separator, *coordinate) || p == end ||
-            (*p != ' ' && *p != ','))
-            return false;
-        ++p;
-    }
-    if (!ReadPlainDecimal(p, end, separator, point.z))
+    const char dot = PlainPoint(decimalSeparator);
+    if (dot == '\0')
         return false;
-    // The third field ends here, or it goes on and is no number.
-    const auto next = p == end ? ',' : static_cast<unsigned char>(*p);
-    return next == ',' || (next >= 1 && next <= 32);
+    double xyz[3];
+    if (line.size() >= kPlainReadAhead) {
+        if (!ReadPlainPoint(line.data(), dot, xyz))
+            return false;
+    } else {
+        // A short line is read from a copy, ended as a field ends.
+        char copy[kPlainReadAhead];
+        if (!line.empty())
+            std::memcpy(copy, line.data(), line.size());
+        std::memset(copy + line.size(), '\n', kPlainReadAhead - line.size());
+        if (!ReadPlainPoint(copy, dot, xyz))
+            return false;
+    }
+    point = {xyz[0], xyz[1], xyz[2]};
+    return true;
 }
 
 } // namespace

@@ -34,6 +34,8 @@ public:
         data_[size_ + 2] = point[2];
         size_ += 3;
     }
+    // Appends `count` floats: a block of the loader's points.
+    void Append(const float* values, std::size_t count);
 
     // Room for exactly `count` where there is less, or as many as held and
     // `spare` more: the block is moved to that size, not copied.

@@ -11,10 +11,14 @@ cmake --build "$build" --target parse_bench frame_bench make_cloud vost -j "$(np
 display() { if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; fi; }
 
 "$build/bench/parse_bench" --benchmark_counters_tabular=true | tee "$build/parse_bench.txt"
-# Rows are BM_ParsePointLine/<separator code>; '.' is 46, ',' is 44.
-awk '/^BM_ParsePointLine\// {
-  split($1, name, "/"); sep = name[2] == 46 ? "point" : "comma";
-  v = $7; sub(/M\/s$/, "", v); print "parse_throughput_" sep "_separator: " v " MB/s" }' "$build/parse_bench.txt"
+# Rows are BM_ParsePointLine/<separator code>; '.' is 46, ',' is 44. Then the
+# frames' one-pass read, a block as a loader's thread reads it, and the loader
+# on <n> threads.
+awk '{ v = $7; sub(/M\/s$/, "", v); split($1, name, "/") }
+  /^BM_ParsePointLine\// { print "parse_throughput_" (name[2] == 46 ? "point" : "comma") "_separator: " v " MB/s" }
+  /^BM_ConvertLine / { print "parse_throughput_one_pass_read: " v " MB/s" }
+  /^BM_BlockLines\// { print "parse_throughput_load_block: " v " MB/s" }
+  /^BM_CloudLoader\// { print "load_throughput_" name[2] "_threads: " v " MB/s" }' "$build/parse_bench.txt"
 
 sizes=(1000000 10000000)
 [ "${HUGE:-0}" = 1 ] && sizes+=(82000000 100000000)
