@@ -2,11 +2,21 @@
 
 #include <algorithm>
 
+namespace {
+
+// A line that spans pieces of the text is joined up to this size, and read
+// as a stream past it.
+constexpr std::int64_t kJoinedAtMost = std::int64_t{1} << 16;
+// What a line's budget reads of a long line.
+constexpr std::int64_t kBytesPerLine = 256;
+
+} // namespace
+
 void CloudCache::Reset(std::int64_t lineCount)
 {
     vertices_.Assign(static_cast<std::size_t>(lineCount) * 3, 0.0f);
     pending_.clear();
-    failed_ = -1;
+    failed_ = streamLine_ = -1;
     if (lineCount > 0)
         pending_.push_back({0, lineCount});
     ++version_;
@@ -27,10 +37,12 @@ void CloudCache::Replace(std::int64_t first, std::int64_t removed, std::int64_t 
         vertices_.Erase(at, at + static_cast<std::size_t>(removed - added) * 3);
 
     const std::int64_t shift = added - removed;
-    if (failed_ >= first + removed)
-        failed_ += shift;
-    else if (failed_ >= first)
-        failed_ = -1;
+    for (std::int64_t* line : {&failed_, &streamLine_}) {
+        if (*line >= first + removed)
+            *line += shift;
+        else if (*line >= first)
+            *line = -1;
+    }
     std::vector<Span> parts;
     parts.reserve(pending_.size() * 2 + 1);
     parts.push_back({first, first + added});
@@ -69,6 +81,7 @@ void CloudCache::Install(ConvertedLines lines, std::int64_t lineCount)
     if (good < lineCount)
         pending_.push_back({good, lineCount});
     failed_ = lines.error ? good : -1;
+    streamLine_ = -1;
     error_ = lines.error;
     message_ = std::move(lines.message);
     ++version_;
@@ -104,11 +117,26 @@ CloudCache::Progress CloudCache::Update(const TextStore& text, std::int64_t coun
         LineReader reader(text, span.begin);
         LineReader::Line read{};
         for (; span.begin < end && reader.Next(read); ++span.begin, --budget) {
+            float* const point = &vertices_[static_cast<std::size_t>(span.begin) * 3];
+            if (!read.whole && read.length > kJoinedAtMost) {
+                if (!Stream(text, span.begin, read, decimalSeparator, budget * kBytesPerLine))
+                    return {span.begin, false};
+                CloudPoint p{};
+                streamLine_ = -1;
+                if (stream_->TryPoint(p)) {
+                    point[0] = static_cast<float>(p.x);
+                    point[1] = static_cast<float>(p.y);
+                    point[2] = static_cast<float>(p.z);
+                    continue;
+                }
+                failed_ = span.begin;
+                stream_->KeepError(error_, message_);
+                return {failed_, true};
+            }
             if (!read.whole)
                 joined_ = text.Text(read.position, read.length);
             const std::string_view line = read.whole ? read.bytes : joined_;
-            if (!ConvertLine(line, scratch_, decimalSeparator,
-                             &vertices_[static_cast<std::size_t>(span.begin) * 3])) {
+            if (!ConvertLine(line, scratch_, decimalSeparator, point)) {
                 failed_ = span.begin;
                 KeepError(line, scratch_, decimalSeparator, error_, message_);
                 return {failed_, true};
@@ -118,6 +146,28 @@ CloudCache::Progress CloudCache::Update(const TextStore& text, std::int64_t coun
             pending_.erase(pending_.begin());
     }
     return {count, true};
+}
+
+bool CloudCache::Stream(const TextStore& text, std::int64_t line, const LineReader::Line& read,
+                        char decimalSeparator, std::int64_t bytes)
+{
+    if (streamLine_ != line) {
+        stream_.emplace(decimalSeparator);
+        streamLine_ = line;
+        streamed_ = 0;
+    }
+    text.Read(read.position + streamed_, std::min(read.length - streamed_, bytes),
+              [this](std::string_view fragment) {
+                  stream_->Feed(fragment);
+                  streamed_ += static_cast<std::int64_t>(fragment.size());
+                  return stream_->Wants();
+              });
+    if (!stream_->Wants())
+        return true;
+    if (streamed_ < read.length)
+        return false;
+    stream_->End();
+    return true;
 }
 
 void CloudCache::RaiseBadLine() const

@@ -6,9 +6,11 @@
 #include "cloudpoints.h"
 #include "floatarray.h"
 #include "lineschange.h"
+#include "pointlinestream.h"
 #include "textstore.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,8 +49,9 @@ public:
 
     // Brings the first `count` lines of `text` up to date, converting at
     // most `budget` (the text may have a last, empty line that is no point
-    // line). Nothing after the first line that is not a point is converted,
-    // as in a full pass.
+    // line); of a line too long to join, a line's budget reads 256 of its
+    // bytes, and it goes on at the next update. Nothing after the first line
+    // that is not a point is converted, as in a full pass.
     Progress Update(const TextStore& text, std::int64_t count, char decimalSeparator,
                     std::int64_t budget);
 
@@ -84,6 +87,15 @@ private:
     std::exception_ptr error_;
     std::string message_;
     unsigned long long version_ = 0;
+    // Reads on in long line `line` of `text`, at most `bytes` of it; false
+    // while its point is not yet decided.
+    bool Stream(const TextStore& text, std::int64_t line, const LineReader::Line& read,
+                char decimalSeparator, std::int64_t bytes);
+
     TStringList scratch_;
-    std::string joined_; // a line that spans pieces of the text
+    std::string joined_; // a short line that spans pieces of the text
+    // The long line being read a budget at a time, and how far it is read.
+    std::optional<PointLineStream> stream_;
+    std::int64_t streamLine_ = -1;
+    std::int64_t streamed_ = 0;
 };
