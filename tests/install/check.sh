@@ -36,7 +36,7 @@ appstreamcli validate-tree --no-net --pedantic --strict "$tree/usr"
 lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 # Computed by dpkg-shlibdeps from the binary's libraries.
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libc6 libqt6widgets6 libqt6gui6 libqscintilla2-qt6-15; do
+for p in libc6 libqt6widgets6 libqt6gui6; do
   grep -Eq "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p"
 done
 
