@@ -159,18 +159,22 @@ void Picture::Draw(unsigned long long points, const float* vertices, std::int64_
         return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
     };
     const int most = way_ == Way::Compute ? compute_->MostPerSlice() : kMostPointsPerSlice;
-    while (drawn_ < count) {
+    double last = 0; // the last slice's time
+    for (bool first = true; drawn_ < count; first = false) {
         const double left = kSliceMs - since(start);
-        if (left < 1 && drawn_ > 0)
+        if (!first && left < std::max(last, 1.0))
             break;
-        // At least 1024 points, but never past the last one.
+        // Half the frame's time at most, so that a slice slower than
+        // the ones before keeps the frame near its time. At least 1024
+        // points, but never past the last one.
         const int slice = static_cast<int>(std::min<std::int64_t>(
-            std::max(static_cast<int>(pointsPerMs_ * std::max(left, 1.0)), 1024),
+            std::max(static_cast<int>(pointsPerMs_ * std::clamp(left, 1.0, kSliceMs / 2)), 1024),
             std::min<std::int64_t>(count - drawn_, most)));
         const auto sliceStart = Clock::now();
         DrawSlice(scene, vertices, count, slice);
         glFinish();
-        pointsPerMs_ = (pointsPerMs_ + slice / std::max(since(sliceStart), 0.05)) / 2;
+        last = since(sliceStart);
+        pointsPerMs_ = (pointsPerMs_ + slice / std::max(last, 0.05)) / 2;
         drawn_ += slice;
     }
     if (drawn_ >= count) {
