@@ -3,7 +3,7 @@
 # alone, the program in-process frame by frame, and the real program measured
 # from outside as a user sees it. Generated clouds of 1M and 10M lines, every
 # point in view, and a file of one 100 MB line; HUGE=1 adds 82M and 100M lines
-# (2.0 and 2.5 GB).
+# (2.6 and 3.2 GB).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -38,8 +38,16 @@ differ = sum(a[i] != b[i] for i in range(0, len(a), 4))
 print(f'pixels_differing_compute_points_{sys.argv[3]}_lines: {differ} of {lit} lit')" \
     "$build/bench/picture-compute" "$build/bench/picture-points" "$lines"
 done
-# One line of 100 MB, 50 million fields, before the marker: its peak memory.
+# One line of 100 MB, 50 million fields, before the marker: its peak memory,
+# and keys typed at its start and in its middle.
 long="$build/bench/long-line.xyz"
 [ -f "$long" ] || /usr/bin/python3 -c "import sys; sys.stdout.write('1 ' * 50000000 + '\n40 40 0\n')" >"$long"
-display "$build/bench/frame_bench" "$long" 2>/dev/null | sed -n 's/^peak_memory_2_lines/peak_memory_100_mb_line/p'
-/usr/bin/python3 "$root/bench/open_bench.py" "$build/app/vost" "${files[@]:0:2}"
+display "$build/bench/frame_bench" "$long" 2>/dev/null |
+  sed -n 's/^\(peak_memory\|key_typed_to_paint_start_middle_end\)_2_lines/\1_100_mb_line/p'
+# From outside, a text of 10 lines too: the same key in a small text.
+small="$build/bench/cloud-10.xyz"
+[ -f "$small" ] || "$build/bench/make_cloud" 10 "$small"
+/usr/bin/python3 "$root/bench/open_bench.py" "$build/app/vost" "$small" "${files[@]}"
+# The disk's own speed, for the save's figure: the largest file written and flushed.
+dd if="${files[-1]}" of="$build/bench/disk-write" bs=16M conv=fsync 2>&1 | sed -n 's/.*, \([0-9.]* [MG]B\/s\)$/disk_write_speed: \1/p'
+rm -f "$build/bench/disk-write"
