@@ -1,7 +1,9 @@
 #include "fileload.h"
 
 #include "files.h"
+#include "inputgate.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QTimer>
@@ -33,21 +35,28 @@ FileLoad::~FileLoad()
 bool FileLoad::Read(const AnsiString& fileName, TextBuilder& built)
 {
     FileReader file(fileName);
-    // It keeps the windows painting while the file comes in.
     QProgressDialog progress(QStringLiteral("Opening ") + QString::fromLocal8Bit(fileName.c_str()),
                              QStringLiteral("Cancel"), 0, kProgressSteps, &owner_);
-    progress.setWindowModality(Qt::ApplicationModal);
+    // Not modal: Qt drops a close sent to a window that a modal dialog
+    // blocks, so that closing the control window during a long load was
+    // lost. The gate keeps other input out instead.
+    const InputGate gate(progress);
     progress.setMinimumDuration(kProgressAfterMs);
     progress.setAutoReset(false);
     const std::uint64_t size = file.Size();
     // How far the load is: read, and taken care of by the tap.
     std::uint64_t read = 0;
+    // A window shown at the start and closed since ends the load.
+    const QWidget& window = *owner_.window();
+    const bool shown = window.isVisible();
     const auto going = [&] {
+        // The windows painting, and a close seen, while the file comes in.
+        QCoreApplication::processEvents();
         const std::uint64_t done = tap_ ? std::min(read, tap_->Done()) : read;
         if (size > 0)
             progress.setValue(
                 static_cast<int>(std::min(done, size) * kProgressSteps / std::max(size, read)));
-        return !progress.wasCanceled();
+        return !progress.wasCanceled() && (window.isVisible() || !shown);
     };
     if (tap_) {
         tap_->Start(size);

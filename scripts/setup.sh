@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config clang libclang-rt-dev clang-format
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  libgl-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
+  libgl-dev libxcb1-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3 python3-xlib python3-pil
   qt6-gtk-platformtheme openbox sway wtype grim qt6-wayland

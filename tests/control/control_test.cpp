@@ -4,6 +4,7 @@
 #include "program.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QProgressDialog>
 
@@ -13,6 +14,7 @@
 
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -59,9 +61,15 @@ struct SlowDisk : LoadTap
     std::any Finish(bool) override { return {}; }
 };
 
+QProgressDialog* ProgressShown()
+{
+    auto* progress = control_Form->Memo1->findChild<QProgressDialog*>();
+    return progress && progress->isVisible() ? progress : nullptr;
+}
+
 // File > Open, the dialog answered with `file`, or cancelled with none; a
-// load's progress, once it shows, is cancelled.
-void Open(const std::optional<std::filesystem::path>& file)
+// load's progress, once it shows, is cancelled unless asked not to.
+void Open(const std::optional<std::filesystem::path>& file, bool cancel = true)
 {
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -71,7 +79,7 @@ void Open(const std::optional<std::filesystem::path>& file)
             dialog->selectFile(QString::fromStdString(file->string()));
             QMetaObject::invokeMethod(dialog, "accept");
         }
-        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+        if (auto* progress = ProgressShown(); progress && cancel)
             progress->cancel();
     });
     answer.start(1);
@@ -284,6 +292,72 @@ TEST(ControlWindow, ChangesNotSavedAreAskedAboutBeforeOpenOrCloseTakesThemAway)
 }
 
 } // namespace
+
+// A window manager's close button, as the X server brings its message.
+void CloseAsWindowManager(const QWidget& window)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    ASSERT_TRUE(x11) << "not on X";
+    xcb_connection_t* connection = x11->connection();
+    const auto atom = [connection](std::string_view name) {
+        const auto cookie =
+            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data());
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
+        return reply ? reply->atom : xcb_atom_t{XCB_NONE};
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = static_cast<xcb_window_t>(window.winId());
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+}
+
+// A disk whose load goes on until the control window is closed, as the user
+// does once the load's progress shows.
+struct EndlessDisk : LoadTap
+{
+    void Start(std::uint64_t) override {}
+    void Take(std::string_view, std::uint32_t*) override
+    {
+        ASSERT_TRUE(WaitFor([] { return ProgressShown() != nullptr; })) << "no progress shown";
+        // A key meanwhile reaches the progress alone.
+        control_Form->Memo1->setFocus();
+        QTest::keyClick(control_Form->windowHandle(), Qt::Key_X);
+        QCoreApplication::processEvents();
+        if (!TextOf(*control_Form->Memo1).empty()) {
+            ADD_FAILURE() << "a key reached the text box";
+            return ProgressShown()->cancel();
+        }
+        CloseAsWindowManager(*control_Form);
+        if (!WaitFor([] { return !control_Form->isVisible(); })) {
+            ADD_FAILURE() << "the close was lost";
+            ProgressShown()->cancel();
+        }
+    }
+    // Closed, it has taken all: a load that went on would put the file's text in.
+    std::uint64_t Done() const override { return control_Form->isVisible() ? 0 : UINT64_MAX; }
+    std::any Finish(bool) override { return {}; }
+};
+
+// control_test.close_during_load runs this alone, as the program ends with it.
+TEST(ControlWindowClose, DuringALoadEndsTheLoadAndChangesNothing)
+{
+    EndlessDisk disk;
+    control_Form->Memo1->Lines->SetLoadTap(&disk);
+    const auto file = TempFile("endless.xyz", "2 2 2\n");
+    Open(file, false);
+    control_Form->Memo1->Lines->SetLoadTap(nullptr);
+    std::filesystem::remove(file);
+    EXPECT_FALSE(control_Form->isVisible());
+    EXPECT_EQ(TextOf(*control_Form->Memo1), "");
+    EXPECT_EQ(control_Form->Edit1->Text(), "");
+}
 
 int main(int argc, char** argv)
 {
