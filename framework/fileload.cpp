@@ -39,8 +39,13 @@ bool FileLoad::Read(const AnsiString& fileName, TextBuilder& built)
                              QStringLiteral("Cancel"), 0, kProgressSteps, &owner_);
     // Not modal: Qt drops a close sent to a window that a modal dialog
     // blocks, so that closing the control window during a long load was
-    // lost. The gate keeps other input out instead.
+    // lost. The gate keeps other input out instead, once the progress shows;
+    // until then the user's input waits for the load's end, as a click or
+    // keys sent while a short load runs would otherwise be lost.
     const InputGate gate(progress);
+    const auto events = [&progress] {
+        return progress.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents;
+    };
     progress.setMinimumDuration(kProgressAfterMs);
     progress.setAutoReset(false);
     const std::uint64_t size = file.Size();
@@ -51,7 +56,7 @@ bool FileLoad::Read(const AnsiString& fileName, TextBuilder& built)
     const bool shown = window.isVisible();
     const auto going = [&] {
         // The windows painting, and a close seen, while the file comes in.
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(events());
         const std::uint64_t done = tap_ ? std::min(read, tap_->Done()) : read;
         if (size > 0)
             progress.setValue(
@@ -90,7 +95,7 @@ bool FileLoad::Read(const AnsiString& fileName, TextBuilder& built)
             return false;
         QEventLoop wait;
         QTimer::singleShot(kPollMs, &wait, &QEventLoop::quit);
-        wait.exec();
+        wait.exec(events());
     }
     return true;
 }
