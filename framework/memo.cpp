@@ -202,25 +202,22 @@ bool TMemo::CanRedo() const
 
 void TMemo::Undo()
 {
-    EndRun();
-    BeforeChange();
-    std::optional<TextStore::Span> span;
-    {
-        const Raise editing(editing_);
-        span = text_.Undo();
-    }
-    if (span)
-        Select(span->position + span->length, span->position + span->length);
+    Step(&TextStore::Undo);
 }
 
 void TMemo::Redo()
+{
+    Step(&TextStore::Redo);
+}
+
+void TMemo::Step(std::optional<TextStore::Span> (TextStore::*step)())
 {
     EndRun();
     BeforeChange();
     std::optional<TextStore::Span> span;
     {
         const Raise editing(editing_);
-        span = text_.Redo();
+        span = (text_.*step)();
     }
     if (span)
         Select(span->position + span->length, span->position + span->length);

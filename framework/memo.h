@@ -125,6 +125,8 @@ private:
     // What the text box offers of its text is kept before the text changes.
     void BeforeChange();
     void EndRun();
+    // An undo or a redo, the caret after what it put back.
+    void Step(std::optional<TextStore::Span> (TextStore::*step)());
 
     // What a key does, if anything.
     std::function<void()> ActionFor(const QKeyEvent& event);
